@@ -1,0 +1,65 @@
+// Opening, probing and closing: which sub-module serves the archive, and the password flow.
+#include "archive/ArchiveObject.h"
+
+#include "modules/ProbeRequest.h"
+
+namespace {
+constexpr int32_t kPasswordCapacity = 100;
+}
+
+ArchiveObject::ArchiveObject(const ArchiveEnvironment& environment) : environment_(environment) {}
+
+ArchiveObject::~ArchiveObject() { Reset(); }
+
+int32_t ArchiveObject::Offer(ProbeRequest& request, int32_t& index, ContainerHandle& handle) {
+    return environment_.registry->SelectModule(&request, &index, &handle, this);
+}
+
+bool ArchiveObject::Open(const char16_t* path, bool prepare) {
+    Reset();
+    char password[kPasswordCapacity] = {};
+    int32_t index = -1;
+    ContainerHandle handle = nullptr;
+    ProbeRequest request;
+    request.archivePath = path;
+    request.extensionFiltering = *environment_.useExtensionFilters == 1;
+    int32_t answer = Offer(request, index, handle);
+
+    // A remembered password that the module refuses is stale: from then on the user is asked.
+    bool rememberedRefused = false;
+    while (answer == 2) {
+        const char* remembered = rememberedRefused ? nullptr : environment_.passwords->Find(path);
+        if (remembered) {
+            request.password = remembered;
+        } else {
+            if (!environment_.askPassword || !environment_.askPassword(password, kPasswordCapacity)) return false;
+            request.password = password;
+        }
+        request.forcedModuleIndex = index;
+        answer = Offer(request, index, handle);
+        if (answer == 1 && !remembered) {
+            if (rememberedRefused) environment_.passwords->Replace(path, password);
+            else environment_.passwords->Remember(path, password);
+        }
+        if (answer == 2 && remembered) rememberedRefused = true;
+    }
+    if (answer != 1) return false;
+    // A refused container is the module's to release: it is never handed back to it.
+    if (prepare && environment_.registry->At(size_t(index)).PrepareProc(handle) == 0) return false;
+
+    entryIndex_ = -1;
+    moduleIndex_ = index;
+    container_ = handle;
+    archivePath_ = std::make_unique<std::u16string>(path);
+    return true;
+}
+
+void ArchiveObject::Reset() {
+    if (container_) {
+        if (moduleIndex_ >= 0 && size_t(moduleIndex_) < environment_.registry->Size())
+            ServingModule().CloseProc(container_);
+        container_ = nullptr;
+        moduleIndex_ = -1;
+    }
+    archivePath_.reset();
+}

@@ -1,0 +1,36 @@
+// The process-wide ordered list of bound sub-modules, in [Modules] order.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "config/IniDocument.h"
+#include "modules/LoadFailure.h"
+#include "modules/ModuleRecord.h"
+#include "modules/ProbeRequest.h"
+
+class ModuleRegistry {
+public:
+    ModuleRegistry() = default;
+    ModuleRegistry(const ModuleRegistry&) = delete;
+    ModuleRegistry& operator=(const ModuleRegistry&) = delete;
+    ~ModuleRegistry() { Unload(); }
+
+    // Loads every module of [Modules]; failures are appended to failures in the same order.
+    void Load(const std::u16string& pluginDirectory, const IniDocument& document,
+              std::vector<LoadFailure>& failures);
+    // UnloadSubModule then release, first to last; leaves the registry empty.
+    void Unload();
+    static bool LoadModule(const std::u16string& pluginDirectory, ModuleRecord& record,
+                           const std::u16string& settingsText, std::u16string& errorText);
+
+    // Offers the file to the modules in order; answers the claiming module's answer, or 0.
+    int32_t SelectModule(const ProbeRequest* request, int32_t* moduleIndex, ContainerHandle* handle,
+                         void* owner) const;
+
+    size_t Size() const { return records_.size(); }
+    const ModuleRecord& At(size_t index) const { return records_[index]; }
+
+private:
+    std::vector<ModuleRecord> records_;
+};

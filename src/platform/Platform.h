@@ -1,0 +1,74 @@
+// The narrow seam between Morvane's portable core and the operating system.
+// One implementation per platform: platform/win32 makes the real Windows calls,
+// platform/posix stands in for them so that the core builds and is tested on Linux.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+using LibraryHandle = void*;
+
+// --- Private-profile reads -------------------------------------------------------------------
+// Both answer like the Windows calls: the number of code units written without the final NUL,
+// 0 when there is nothing, and the buffer size minus two when the buffer was too small.
+uint32_t ReadIniSectionNames(const std::u16string& iniPath, char16_t* buffer, uint32_t size);
+uint32_t ReadIniSection(const std::u16string& iniPath, const std::u16string& section, char16_t* buffer,
+                        uint32_t size);
+
+// --- Dynamic libraries -----------------------------------------------------------------------
+// Loads a library by its full path, its own folder searched first for its dependencies.
+// On failure answers null and sets errorText to the platform's message for the failure.
+LibraryHandle LoadLibraryFromPath(const std::u16string& path, std::u16string& errorText);
+void* FindExport(LibraryHandle library, const char* name);
+void ReleaseLibrary(LibraryHandle library);
+
+// The platform's text for a structured exception code.
+std::u16string ExceptionText(uint32_t exceptionCode);
+
+// Runs call(context). Answers true when it returned; false, with the exception code, when a
+// structured exception escaped it. Exceptions that the callee raises and handles itself are
+// left alone.
+bool CallGuarded(void (*call)(void* context), void* context, uint32_t& exceptionCode);
+
+// --- Paths and files -------------------------------------------------------------------------
+// Case-insensitive file-name wildcard match ('*' and '?') of a path against one mask.
+bool PathMatchesMask(const std::u16string& path, const std::u16string& mask);
+
+// The folder of the loaded module (library) behind instance, ending in a path separator.
+std::u16string ModuleDirectory(void* instance);
+
+constexpr uint32_t kAttributeDirectory = 0x10;
+constexpr uint32_t kAttributeReparsePoint = 0x400;
+
+// Attributes of an existing file or directory; false when the path cannot be read.
+bool ReadAttributes(const std::u16string& path, uint32_t& attributes);
+// Creates one directory; false when it could not be created (also when it exists).
+bool MakeDirectory(const std::u16string& path);
+// Opens an existing file for its attributes only and sets its creation and last-write times
+// (FILETIME values, UTC). Failures are not reported: the times simply stay as they were.
+void SetFileTimes(const std::u16string& path, uint64_t creationTime, uint64_t lastWriteTime);
+// The form of a long path that the platform's file calls accept (unchanged where none is needed).
+std::u16string LongPathForm(const std::u16string& path);
+
+// --- Time -------------------------------------------------------------------------------------
+struct CivilTime {
+    uint16_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+// A FILETIME (UTC) in the current local time zone, broken down; all zero when that fails.
+CivilTime LocalCivilTime(uint64_t utcFileTime);
+
+// --- Text in the system's ANSI code page ------------------------------------------------------
+// Both answer false when the platform cannot convert the text.
+bool AnsiToWide(const char* text, std::u16string& wide);
+bool WideToAnsi(const char16_t* text, std::string& ansi);
+
+// --- User interface --------------------------------------------------------------------------
+void ShowReport(const std::u16string& text, const std::u16string& caption);
+
+// Asks for a password in the plug-in's modal dialog (from instance's resources). True only when
+// the user pressed OK; buffer then holds the ANSI text, at most capacity - 1 bytes and a NUL.
+bool AskPassword(void* instance, char* buffer, int32_t capacity);
+
+}  // namespace platform

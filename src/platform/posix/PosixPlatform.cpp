@@ -1,0 +1,218 @@
+// The platform seam on Linux: stand-ins that answer as the Windows calls do, for the core's tests.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <ctime>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/posix/Utf8.h"
+
+namespace platform {
+namespace {
+
+// The INI file as (section, raw line) pairs in file order; lines before any section are dropped.
+struct IniLines {
+    std::vector<std::u16string> names;
+    std::vector<std::pair<std::u16string, std::u16string>> lines;
+};
+
+IniLines ReadIniFile(const std::u16string& path) {
+    IniLines result;
+    std::ifstream file(ToUtf8(path), std::ios::binary);
+    if (!file) return result;
+    std::stringstream content;
+    content << file.rdbuf();
+    std::istringstream stream(content.str());
+    std::string raw;
+    std::u16string current;
+    bool inSection = false;
+    while (std::getline(stream, raw)) {
+        if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+        const std::u16string line = FromUtf8(raw);
+        const size_t first = line.find_first_not_of(u" \t");
+        if (first != std::u16string::npos && line[first] == u'[') {
+            const size_t close = line.find(u']', first);
+            if (close != std::u16string::npos) {
+                current = line.substr(first + 1, close - first - 1);
+                inSection = true;
+                bool known = false;
+                for (const auto& name : result.names) known = known || name == current;
+                if (!known) result.names.push_back(current);
+                continue;
+            }
+        }
+        if (inSection && first != std::u16string::npos) result.lines.emplace_back(current, line);
+    }
+    return result;
+}
+
+// Delivers items as a NUL-separated list ended by one more NUL; cut short like the profile reads.
+uint32_t Deliver(const std::vector<std::u16string>& items, char16_t* buffer, uint32_t size) {
+    if (size < 2) return 0;
+    uint32_t used = 0;
+    for (const auto& item : items) {
+        if (used + item.size() + 2 > size) {
+            buffer[size - 2] = u'\0';
+            buffer[size - 1] = u'\0';
+            return size - 2;
+        }
+        std::copy(item.begin(), item.end(), buffer + used);
+        used += static_cast<uint32_t>(item.size());
+        buffer[used++] = u'\0';
+    }
+    buffer[used] = u'\0';
+    return used;
+}
+
+char16_t FoldCase(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - u'a' + u'A') : c; }
+
+bool Matches(const char16_t* text, const char16_t* mask) {
+    for (; *mask; ++mask, ++text) {
+        if (*mask == u'*') {
+            for (const char16_t* rest = text;; ++rest) {
+                if (Matches(rest, mask + 1)) return true;
+                if (!*rest) return false;
+            }
+        }
+        if (!*text || (*mask != u'?' && FoldCase(*mask) != FoldCase(*text))) return false;
+    }
+    return !*text;
+}
+
+}  // namespace
+
+uint32_t ReadIniSectionNames(const std::u16string& iniPath, char16_t* buffer, uint32_t size) {
+    return Deliver(ReadIniFile(iniPath).names, buffer, size);
+}
+
+uint32_t ReadIniSection(const std::u16string& iniPath, const std::u16string& section, char16_t* buffer,
+                        uint32_t size) {
+    std::vector<std::u16string> lines;
+    for (const auto& entry : ReadIniFile(iniPath).lines)
+        if (entry.first == section) lines.push_back(entry.second);
+    return Deliver(lines, buffer, size);
+}
+
+LibraryHandle LoadLibraryFromPath(const std::u16string& path, std::u16string& errorText) {
+    dlerror();
+    void* library = dlopen(ToUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        const char* text = dlerror();
+        errorText = FromUtf8(text ? std::string(text) + "\n" : std::string("Unrecognized error\n"));
+    }
+    return library;
+}
+
+void* FindExport(LibraryHandle library, const char* name) { return dlsym(library, name); }
+
+void ReleaseLibrary(LibraryHandle library) {
+    if (library) dlclose(library);
+}
+
+std::u16string ExceptionText(uint32_t exceptionCode) {
+    if (exceptionCode == 0xE0434352u) return u".NET code has thrown an exception";
+    return FromUtf8("Unrecognized exception: " + std::to_string(exceptionCode));
+}
+
+// Linux has no structured exceptions to catch: the call runs unguarded.
+bool CallGuarded(void (*call)(void* context), void* context, uint32_t& /*exceptionCode*/) {
+    call(context);
+    return true;
+}
+
+bool PathMatchesMask(const std::u16string& path, const std::u16string& mask) {
+    return Matches(path.c_str(), mask.c_str());
+}
+
+std::u16string ModuleDirectory(void* instance) {
+    Dl_info info{};
+    if (!instance || !dladdr(instance, &info) || !info.dli_fname) return u"./";
+    std::string file(info.dli_fname);
+    const size_t slash = file.rfind('/');
+    return FromUtf8(slash == std::string::npos ? std::string("./") : file.substr(0, slash + 1));
+}
+
+void ShowReport(const std::u16string& text, const std::u16string& caption) {
+    std::fprintf(stderr, "%s\n%s\n", ToUtf8(caption).c_str(), ToUtf8(text).c_str());
+}
+
+namespace {
+
+// The core writes Windows paths; on Linux a backslash stands for the separator.
+std::string NativePath(const std::u16string& path) {
+    std::string native = ToUtf8(path);
+    for (char& c : native)
+        if (c == '\\') c = '/';
+    return native;
+}
+
+constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
+
+timespec ToTimespec(uint64_t fileTime) {
+    const int64_t sinceEpoch = int64_t(fileTime) - int64_t(kUnixEpochAsFileTime);
+    timespec time{};
+    time.tv_sec = sinceEpoch / 10000000;
+    time.tv_nsec = (sinceEpoch % 10000000) * 100;
+    if (time.tv_nsec < 0) {
+        time.tv_nsec += 1000000000;
+        --time.tv_sec;
+    }
+    return time;
+}
+
+}  // namespace
+
+bool ReadAttributes(const std::u16string& path, uint32_t& attributes) {
+    struct stat info {};
+    if (::stat(NativePath(path).c_str(), &info) != 0) return false;
+    attributes = S_ISDIR(info.st_mode) ? kAttributeDirectory : 0x80;
+    return true;
+}
+
+bool MakeDirectory(const std::u16string& path) { return ::mkdir(NativePath(path).c_str(), 0777) == 0; }
+
+// Linux keeps no creation time: only the last-write time is set.
+void SetFileTimes(const std::u16string& path, uint64_t /*creationTime*/, uint64_t lastWriteTime) {
+    timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1] = ToTimespec(lastWriteTime);
+    ::utimensat(AT_FDCWD, NativePath(path).c_str(), times, 0);
+}
+
+std::u16string LongPathForm(const std::u16string& path) { return path; }
+
+CivilTime LocalCivilTime(uint64_t utcFileTime) {
+    CivilTime civil;
+    const time_t seconds = ToTimespec(utcFileTime).tv_sec;
+    tm local{};
+    if (!localtime_r(&seconds, &local)) return civil;
+    civil.year = uint16_t(local.tm_year + 1900);
+    civil.month = uint16_t(local.tm_mon + 1);
+    civil.day = uint16_t(local.tm_mday);
+    civil.hour = uint16_t(local.tm_hour);
+    civil.minute = uint16_t(local.tm_min);
+    civil.second = uint16_t(local.tm_sec);
+    return civil;
+}
+
+// Linux's "ANSI" text is UTF-8.
+bool AnsiToWide(const char* text, std::u16string& wide) {
+    wide = FromUtf8(text);
+    return true;
+}
+
+bool WideToAnsi(const char16_t* text, std::string& ansi) {
+    ansi = ToUtf8(text);
+    return true;
+}
+
+// No dialog on Linux: the prompt behaves as if it could not be shown.
+bool AskPassword(void* /*instance*/, char* /*buffer*/, int32_t /*capacity*/) { return false; }
+
+}  // namespace platform

@@ -1,0 +1,193 @@
+// The platform seam on Windows: the real system calls.
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <cwchar>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace platform {
+namespace {
+
+const wchar_t* W(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+std::u16string U(const wchar_t* text) { return std::u16string(reinterpret_cast<const char16_t*>(text)); }
+
+// Copies a text that FormatMessageW or we allocated with LocalAlloc, then frees it.
+std::u16string TakeLocalText(wchar_t* text) {
+    std::u16string copy = text ? U(text) : std::u16string();
+    LocalFree(text);
+    return copy;
+}
+
+wchar_t* LocalFallback(const wchar_t* format, uint32_t code, size_t limit) {
+    auto* buffer = static_cast<wchar_t*>(LocalAlloc(LMEM_ZEROINIT, 512));
+    if (!buffer) return nullptr;
+    size_t capacity = LocalSize(buffer) / sizeof(wchar_t);
+    if (capacity > limit) capacity = limit;
+    _snwprintf(buffer, capacity - 1, format, static_cast<unsigned>(code));
+    return buffer;
+}
+
+}  // namespace
+
+uint32_t ReadIniSectionNames(const std::u16string& iniPath, char16_t* buffer, uint32_t size) {
+    return GetPrivateProfileSectionNamesW(reinterpret_cast<wchar_t*>(buffer), size, W(iniPath));
+}
+
+uint32_t ReadIniSection(const std::u16string& iniPath, const std::u16string& section, char16_t* buffer,
+                        uint32_t size) {
+    return GetPrivateProfileSectionW(W(section), reinterpret_cast<wchar_t*>(buffer), size, W(iniPath));
+}
+
+LibraryHandle LoadLibraryFromPath(const std::u16string& path, std::u16string& errorText) {
+    HMODULE library = LoadLibraryExW(W(path), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (library) return library;
+    const DWORD code = GetLastError();
+    wchar_t* text = nullptr;
+    const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER;
+    if (!FormatMessageW(flags, nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr))
+        text = LocalFallback(L"Unrecognized error code: %u", code, 256);
+    errorText = TakeLocalText(text);
+    return nullptr;
+}
+
+void* FindExport(LibraryHandle library, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void ReleaseLibrary(LibraryHandle library) {
+    if (library) FreeLibrary(static_cast<HMODULE>(library));
+}
+
+std::u16string ExceptionText(uint32_t exceptionCode) {
+    wchar_t* text = nullptr;
+    const DWORD flags = FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                        FORMAT_MESSAGE_ALLOCATE_BUFFER;
+    if (!FormatMessageW(flags, GetModuleHandleW(L"NTDLL.dll"), exceptionCode, 0, reinterpret_cast<wchar_t*>(&text),
+                        0, nullptr)) {
+        text = exceptionCode == 0xE0434352u ? LocalFallback(L".NET code has thrown an exception", 0, 256)
+                                            : LocalFallback(L"Unrecognized exception: %u", exceptionCode, 256);
+    }
+    return TakeLocalText(text);
+}
+
+bool PathMatchesMask(const std::u16string& path, const std::u16string& mask) {
+    return PathMatchSpecW(W(path), W(mask)) != FALSE;
+}
+
+std::u16string ModuleDirectory(void* instance) {
+    // Grows until the whole path fits instead of cutting it at a fixed size.
+    std::vector<wchar_t> buffer(2048);
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(static_cast<HMODULE>(instance), buffer.data(), buffer.size());
+        if (length == 0) return std::u16string(u"\\");
+        if (length < buffer.size()) break;
+        buffer.resize(buffer.size() * 2);
+    }
+    PathRemoveFileSpecW(buffer.data());
+    return U(buffer.data()) + u"\\";
+}
+
+void ShowReport(const std::u16string& text, const std::u16string& caption) {
+    MessageBoxW(nullptr, W(text), W(caption), MB_OK);
+}
+
+}  // namespace platform
+
+namespace platform {
+namespace {
+
+bool IsDrivePath(const std::u16string& path) {
+    return path.size() >= 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/');
+}
+
+// Runs fileCall on the path and, when that is refused and the path is long, on its long form.
+template <typename FileCall>
+bool WithLongPathRetry(const std::u16string& path, FileCall fileCall) {
+    if (fileCall(W(path))) return true;
+    const std::u16string longForm = LongPathForm(path);
+    return longForm != path && fileCall(W(longForm));
+}
+
+FILETIME Split(uint64_t time) {
+    FILETIME split;
+    split.dwLowDateTime = static_cast<DWORD>(time);
+    split.dwHighDateTime = static_cast<DWORD>(time >> 32);
+    return split;
+}
+
+}  // namespace
+
+bool ReadAttributes(const std::u16string& path, uint32_t& attributes) {
+    return WithLongPathRetry(path, [&](const wchar_t* p) {
+        attributes = GetFileAttributesW(p);
+        return attributes != INVALID_FILE_ATTRIBUTES;
+    });
+}
+
+bool MakeDirectory(const std::u16string& path) {
+    return WithLongPathRetry(path, [](const wchar_t* p) { return CreateDirectoryW(p, nullptr) != FALSE; });
+}
+
+void SetFileTimes(const std::u16string& path, uint64_t creationTime, uint64_t lastWriteTime) {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    const bool opened = WithLongPathRetry(path, [&](const wchar_t* p) {
+        file = CreateFileW(p, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        return file != INVALID_HANDLE_VALUE;
+    });
+    if (!opened) return;
+    const FILETIME creation = Split(creationTime);
+    const FILETIME lastWrite = Split(lastWriteTime);
+    SetFileTime(file, &creation, nullptr, &lastWrite);
+    CloseHandle(file);
+}
+
+std::u16string LongPathForm(const std::u16string& path) {
+    if (path.size() < MAX_PATH || !IsDrivePath(path)) return path;
+    // The long form switches off the system's own normalisation, so do its part here.
+    std::u16string longForm = u"\\\\?\\" + path;
+    for (char16_t& c : longForm)
+        if (c == u'/') c = u'\\';
+    return longForm;
+}
+
+CivilTime LocalCivilTime(uint64_t utcFileTime) {
+    const FILETIME utc = Split(utcFileTime);
+    FILETIME local{};
+    SYSTEMTIME broken{};
+    FileTimeToLocalFileTime(&utc, &local);
+    FileTimeToSystemTime(&local, &broken);
+    CivilTime time;
+    time.year = broken.wYear;
+    time.month = broken.wMonth;
+    time.day = broken.wDay;
+    time.hour = broken.wHour;
+    time.minute = broken.wMinute;
+    time.second = broken.wSecond;
+    return time;
+}
+
+bool AnsiToWide(const char* text, std::u16string& wide) {
+    const int needed = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text, -1, nullptr, 0);
+    if (needed <= 0) return false;
+    std::vector<wchar_t> buffer(needed, L'\0');
+    if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text, -1, buffer.data(), needed) <= 0) return false;
+    wide = U(buffer.data());
+    return true;
+}
+
+bool WideToAnsi(const char16_t* text, std::string& ansi) {
+    const auto* wide = reinterpret_cast<const wchar_t*>(text);
+    const int needed = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) return false;
+    std::vector<char> buffer(needed, '\0');
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, buffer.data(), needed, nullptr, nullptr) <= 0)
+        return false;
+    ansi = buffer.data();
+    return true;
+}
+
+}  // namespace platform

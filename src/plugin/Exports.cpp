@@ -1,0 +1,155 @@
+// The fifteen exported names of the packer plug-in interface. Each checks its handle and
+// converts ANSI text, then hands the work to the ArchiveObject. No exception leaves here.
+#include <new>
+
+#include "archive/ArchiveObject.h"
+#include "plugin/AnsiHeader.h"
+#include "plugin/CodePages.h"
+#include "plugin/PackerInterface.h"
+#include "plugin/PluginState.h"
+#include "platform/Platform.h"
+
+#if defined(_WIN32)
+#define PK_EXPORT extern "C"  // exported by name through Morvane.def
+#else
+#define PK_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+namespace {
+
+bool AskUser(char* buffer, int32_t capacity) {
+    return platform::AskPassword(Plugin().pluginInstance, buffer, capacity);
+}
+
+const ArchiveEnvironment& Environment() {
+    static const ArchiveEnvironment environment{&Plugin().registry, &Plugin().passwords,
+                                                &Plugin().useExtensionFilters, AskUser};
+    return environment;
+}
+
+// Null is no archive either: answered like -1 instead of crashing.
+ArchiveObject* ArchiveOf(PK_HANDLE handle) {
+    if (!handle || handle == reinterpret_cast<PK_HANDLE>(UINTPTR_MAX)) return nullptr;
+    return static_cast<ArchiveObject*>(handle);
+}
+
+const char16_t* Text(const PK_WCHAR* text) { return reinterpret_cast<const char16_t*>(text); }
+
+// Opens path for listing or extraction; null on any failure, out of memory included.
+ArchiveObject* OpenWide(const char16_t* path) {
+    if (!path) return nullptr;
+    try {
+        auto archive = std::make_unique<ArchiveObject>(Environment());
+        if (!archive->Open(path, true)) return nullptr;
+        return archive.release();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+int Probe(const char16_t* path) {
+    if (!path) return 0;
+    try {
+        ArchiveObject archive(Environment());
+        return archive.Open(path, false) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+}  // namespace
+
+PK_EXPORT PK_HANDLE PK_CALL OpenArchiveW(tOpenArchiveDataW* archiveData) {
+    if (!archiveData) return nullptr;
+    ArchiveObject* archive = OpenWide(Text(archiveData->ArcName));
+    archiveData->OpenResult = archive ? 0 : E_NOT_SUPPORTED;
+    return archive;
+}
+
+PK_EXPORT PK_HANDLE PK_CALL OpenArchive(tOpenArchiveData* archiveData) {
+    if (!archiveData) return nullptr;
+    ArchiveObject* archive = nullptr;
+    try {
+        std::unique_ptr<std::u16string> path = AnsiToWide(archiveData->ArcName);
+        if (path) archive = OpenWide(path->c_str());
+    } catch (...) {
+    }
+    archiveData->OpenResult = archive ? 0 : E_NOT_SUPPORTED;
+    return archive;
+}
+
+PK_EXPORT int PK_CALL CanYouHandleThisFileW(PK_WCHAR* fileName) { return Probe(Text(fileName)); }
+
+PK_EXPORT int PK_CALL CanYouHandleThisFile(char* fileName) {
+    try {
+        std::unique_ptr<std::u16string> path = AnsiToWide(fileName);
+        return path ? Probe(path->c_str()) : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+PK_EXPORT int PK_CALL ReadHeaderExW(PK_HANDLE handle, tHeaderDataExW* headerData) {
+    ArchiveObject* archive = ArchiveOf(handle);
+    if (!archive || !headerData) return E_EOPEN;
+    try {
+        return archive->ReadHeader(*headerData);
+    } catch (const std::bad_alloc&) {
+        return E_NO_MEMORY;
+    }
+}
+
+PK_EXPORT int PK_CALL ReadHeader(PK_HANDLE handle, tHeaderData* headerData) {
+    if (!headerData) return E_EOPEN;
+    tHeaderDataExW wide{};
+    const int result = ReadHeaderExW(handle, &wide);
+    // Only a filled wide record has anything to copy.
+    if (result != 0) return result;
+    try {
+        CopyToAnsiHeader(wide, *headerData);
+    } catch (const std::bad_alloc&) {
+        return E_NO_MEMORY;
+    }
+    return result;
+}
+
+PK_EXPORT int PK_CALL ProcessFileW(PK_HANDLE handle, int operation, PK_WCHAR* destPath, PK_WCHAR* destName) {
+    ArchiveObject* archive = ArchiveOf(handle);
+    if (!archive) return E_EOPEN;
+    try {
+        return archive->ProcessFile(operation, Text(destPath), Text(destName));
+    } catch (const std::bad_alloc&) {
+        return E_NO_MEMORY;
+    }
+}
+
+PK_EXPORT int PK_CALL ProcessFile(PK_HANDLE handle, int operation, char* destPath, char* destName) {
+    if (!ArchiveOf(handle)) return E_EOPEN;
+    try {
+        std::unique_ptr<std::u16string> path = AnsiToWide(destPath);
+        std::unique_ptr<std::u16string> name = AnsiToWide(destName);
+        return ProcessFileW(handle, operation, path ? reinterpret_cast<PK_WCHAR*>(&(*path)[0]) : nullptr,
+                            name ? reinterpret_cast<PK_WCHAR*>(&(*name)[0]) : nullptr);
+    } catch (const std::bad_alloc&) {
+        return E_NO_MEMORY;
+    }
+}
+
+PK_EXPORT int PK_CALL CloseArchive(PK_HANDLE handle) {
+    delete ArchiveOf(handle);
+    return 0;
+}
+
+PK_EXPORT void PK_CALL SetChangeVolProc(PK_HANDLE /*handle*/, tChangeVolProc /*callback*/) {}
+
+PK_EXPORT void PK_CALL SetProcessDataProc(PK_HANDLE handle, tProcessDataProc callback) {
+    if (ArchiveObject* archive = ArchiveOf(handle)) archive->SetProcessDataProc(callback);
+}
+
+PK_EXPORT void PK_CALL SetProcessDataProcW(PK_HANDLE handle, tProcessDataProcW callback) {
+    if (ArchiveObject* archive = ArchiveOf(handle)) archive->SetProcessDataProcW(callback);
+}
+
+PK_EXPORT int PK_CALL GetPackerCaps() { return PK_CAPS_MULTIPLE | PK_CAPS_BY_CONTENT; }
+
+PK_EXPORT int PK_CALL GetBackgroundFlags() { return BACKGROUND_UNPACK; }

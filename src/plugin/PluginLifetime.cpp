@@ -1,0 +1,38 @@
+#include "plugin/PluginLifetime.h"
+
+#include <vector>
+
+#include "config/IniDocument.h"
+#include "plugin/PluginState.h"
+#include "platform/Platform.h"
+
+PluginState& Plugin() {
+    static PluginState state;
+    return state;
+}
+
+const char16_t* IniFileName() { return sizeof(void*) == 8 ? u"morvane64.ini" : u"morvane.ini"; }
+
+void LoadConfiguration(const std::u16string& pluginDirectory) {
+    PluginState& plugin = Plugin();
+    IniDocument document;
+    document.Load(pluginDirectory + IniFileName());
+    int32_t verbose = 0;
+    if (const IniSection* general = document.FindSection(u"General")) {
+        general->GetInt(u"UseExtensionFilters", plugin.useExtensionFilters);
+        general->GetInt(u"VerboseModuleLoad", verbose);
+    }
+    std::vector<LoadFailure> failures;
+    plugin.registry.Load(pluginDirectory, document, failures);
+    if (verbose == 0) return;
+    std::u16string report;
+    for (const LoadFailure& failure : failures) report += failure.moduleName + u":" + failure.errorText;
+    if (!report.empty()) platform::ShowReport(report, u"Morvane failed modules:");
+}
+
+void OnProcessAttach(void* instance) {
+    Plugin().pluginInstance = instance;
+    LoadConfiguration(platform::ModuleDirectory(instance));
+}
+
+void OnProcessDetach() { Plugin().registry.Unload(); }

@@ -1,0 +1,19 @@
+// What lives for the whole time the plug-in library is loaded in the file manager's process.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "archive/PasswordCache.h"
+#include "modules/ModuleRegistry.h"
+
+struct PluginState {
+    void* pluginInstance = nullptr;
+    // Extension filtering is on only while this equals 1.
+    int32_t useExtensionFilters = 1;
+    // Declared first, so that it outlives the registry.
+    PasswordCache passwords;
+    ModuleRegistry registry;
+};
+
+PluginState& Plugin();
