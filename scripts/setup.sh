@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Prepares a Debian 12 machine for building and testing Morvane: packages (with the i386
+# architecture for 32-bit Wine) and a Wine prefix with the null graphics driver. Safe to rerun.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+          binutils-mingw-w64 googletest wine wine64 wine32:i386 tar xvfb x11-apps imagemagick)
+
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
+  as_root apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+export WINEPREFIX="${WINEPREFIX:-$HOME/.morvane-wine}"
+export WINEDEBUG=-all
+if [ ! -f "$WINEPREFIX/.morvane-ready" ]; then
+  echo "setup: creating the Wine prefix $WINEPREFIX"
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+  # The null driver lets dialogs and message boxes run without a display.
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+  wineserver -w
+  touch "$WINEPREFIX/.morvane-ready"
+fi

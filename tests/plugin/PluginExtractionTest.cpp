@@ -1,0 +1,269 @@
+// Extraction through ProcessFileW and ProcessFile: targets, answers, progress and file times.
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <thread>
+
+#include "support/Containers.h"
+#include "support/PluginUnderTest.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
+using namespace testing_support;
+
+namespace {
+
+constexpr uint64_t kCreated = 133486382450000000ull;   // 2024-01-02 03:04:05 UTC
+constexpr uint64_t kModified = 133604199310000000ull;  // 2024-05-17 11:45:31 UTC
+
+// What the host's progress callbacks received.
+struct ProgressLog {
+    std::mutex lock;
+    std::vector<std::string> calls;
+    int answer = 1;
+} progress;
+
+int PK_CALL WideProgress(PK_WCHAR* name, int size) {
+    std::lock_guard<std::mutex> guard(progress.lock);
+    progress.calls.push_back(std::string("W ") + (name ? "name" : "null") + " " + std::to_string(size));
+    return progress.answer;
+}
+
+int PK_CALL AnsiProgress(char* name, int size) {
+    std::lock_guard<std::mutex> guard(progress.lock);
+    progress.calls.push_back(std::string("A ") + (name ? "name" : "null") + " " + std::to_string(size));
+    return progress.answer;
+}
+
+class PluginExtractionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder.AddModule("m");
+        folder.WriteIni(PluginUnderTest::IniName(), "[Modules]\nm=m" TESTMODULE_SUFFIX "\n[m]\n" +
+                                                        folder.LogSetting() + "\n");
+        plugin = std::make_unique<PluginUnderTest>(folder);
+        progress.calls.clear();
+        progress.answer = 1;
+        out = folder.folder.Path() / "out";
+    }
+    PK_HANDLE OpenEntries(const std::string& entries) {
+        const std::u16string path = WriteContainer(
+            folder.folder.Path() / ("x" + std::to_string(counter++) + ".bin"), "open\tm\t1\n" + entries);
+        PK_HANDLE handle = plugin->Open(path);
+        EXPECT_NE(handle, nullptr);
+        return handle;
+    }
+    int Next(PK_HANDLE handle) {
+        int result = 0;
+        plugin->NextHeader(handle, &result);
+        return result;
+    }
+    // Extracts the current entry to the full path target, DestPath null as many file managers do.
+    int ExtractTo(PK_HANDLE handle, const fs::path& target, int operation = PK_EXTRACT) {
+        std::u16string name = target.u16string();
+        return plugin->ProcessFileW(handle, operation, nullptr, W(name));
+    }
+    std::vector<std::vector<std::string>> Extractions() const { return CallsNamed(folder.LogPath(), "ExtractProc"); }
+
+    ModuleFolder folder;
+    std::unique_ptr<PluginUnderTest> plugin;
+    fs::path out;
+    int counter = 0;
+};
+
+}  // namespace
+
+TEST_F(PluginExtractionTest, AnswersBecomeResultCodes) {
+    struct Case {
+        const char* extract;
+        int result;
+    };
+    const std::vector<Case> cases = {{"0", 0}, {"1", E_EWRITE}, {"2", E_EREAD}, {"3", E_BAD_DATA}, {"42", E_EOPEN},
+                                     {"-1", E_EOPEN}};
+    fs::create_directories(out);
+    for (const Case& c : cases) {
+        PK_HANDLE handle = OpenEntries(std::string("entry\tname=f\tcontent=data\textract=") + c.extract + "\n");
+        ASSERT_EQ(Next(handle), 0);
+        EXPECT_EQ(ExtractTo(handle, out / (std::string("f") + c.extract)), c.result) << c.extract;
+        plugin->CloseArchive(handle);
+    }
+    EXPECT_EQ(ReadFile(out / "f0"), "data");
+}
+
+TEST_F(PluginExtractionTest, SkipTestAndMissingNameTouchNothing) {
+    PK_HANDLE handle = OpenEntries("entry\tname=f\tcontent=data\n");
+    ASSERT_EQ(Next(handle), 0);
+    EXPECT_EQ(ExtractTo(handle, out / "skip" / "f", PK_SKIP), 0);
+    EXPECT_EQ(ExtractTo(handle, out / "test" / "f", PK_TEST), 0);
+    std::u16string destPath = (out / "named").u16string();
+    EXPECT_EQ(plugin->ProcessFileW(handle, PK_EXTRACT, W(destPath), nullptr), E_ECREATE);
+    EXPECT_EQ(plugin->ProcessFileW(handle, PK_EXTRACT, nullptr, nullptr), E_ECREATE);
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_TRUE(Extractions().empty());
+    plugin->CloseArchive(handle);
+}
+
+TEST_F(PluginExtractionTest, ExtractsTheCurrentEntryAndRestoresItsTimes) {
+    PK_HANDLE handle = OpenEntries("entry\tname=first\tcontent=one\nentry\tname=second\tcontent=two\tctime=" +
+                                   std::to_string(kCreated) + "\tmtime=" + std::to_string(kModified) + "\n");
+    // Before any header there is no current entry yet: the module is asked for index -1.
+    ExtractTo(handle, out / "early");
+    ASSERT_EQ(Next(handle), 0);
+    ASSERT_EQ(Next(handle), 0);
+    ASSERT_EQ(ExtractTo(handle, out / "deep" / "er" / "second.txt"), 0);
+    EXPECT_EQ(ReadFile(out / "deep" / "er" / "second.txt"), "two");
+    const auto extractions = Extractions();
+    ASSERT_EQ(extractions.size(), 2u);
+    EXPECT_EQ(Field(extractions[0], "index"), "-1");
+    EXPECT_EQ(Field(extractions[1], "index"), "1");
+    EXPECT_EQ(Field(extractions[1], "target"), (out / "deep" / "er" / "second.txt").u8string());
+    EXPECT_EQ(Field(extractions[1], "reserved"), "0");
+    // The entry is read again for its times, with the same index.
+    EXPECT_EQ(Field(CallsNamed(folder.LogPath(), "ReadEntryProc").back(), "index"), "1");
+#if defined(_WIN32)
+    HANDLE file = CreateFileW((out / "deep" / "er" / "second.txt").wstring().c_str(), GENERIC_READ,
+                              FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FILETIME created{}, accessed{}, written{};
+    GetFileTime(file, &created, &accessed, &written);
+    CloseHandle(file);
+    EXPECT_EQ((uint64_t(created.dwHighDateTime) << 32) | created.dwLowDateTime, kCreated);
+    EXPECT_EQ((uint64_t(written.dwHighDateTime) << 32) | written.dwLowDateTime, kModified);
+#else
+    struct stat info {};
+    ASSERT_EQ(stat((out / "deep" / "er" / "second.txt").c_str(), &info), 0);
+    EXPECT_EQ(uint64_t(info.st_mtime), kModified / 10000000ull - 11644473600ull);
+#endif
+    plugin->CloseArchive(handle);
+}
+
+TEST_F(PluginExtractionTest, ProgressReachesTheHost) {
+    struct Case {
+        const char* what;
+        bool wide, ansi;
+        int hostAnswer;
+        std::vector<std::string> calls;
+    };
+    const std::vector<Case> cases = {
+        {"wide only", true, false, 1, {"W null 2", "W null 2", "W null 2"}},
+        {"both: only the wide one", true, true, 1, {"W null 2", "W null 2", "W null 2"}},
+        {"ansi only", false, true, 1, {"A null 2", "A null 2", "A null 2"}},
+        {"a cancel in the host does not stop the module", true, false, 0, {"W null 2", "W null 2", "W null 2"}},
+        {"no callback", false, false, 1, {}},
+    };
+    fs::create_directories(out);
+    for (const Case& c : cases) {
+        PK_HANDLE handle = OpenEntries("entry\tname=p\tcontent=abcdef\tprogress=3\n");
+        if (c.wide) plugin->SetProcessDataProcW(handle, WideProgress);
+        if (c.ansi) plugin->SetProcessDataProc(handle, AnsiProgress);
+        progress.calls.clear();
+        progress.answer = c.hostAnswer;
+        ASSERT_EQ(Next(handle), 0);
+        EXPECT_EQ(ExtractTo(handle, out / "p"), 0) << c.what;
+        EXPECT_EQ(progress.calls, c.calls) << c.what;
+        const auto reports = CallsNamed(folder.LogPath(), "Progress");
+        ASSERT_GE(reports.size(), 3u);
+        for (size_t i = reports.size() - 3; i < reports.size(); ++i) EXPECT_EQ(Field(reports[i], "answer"), "1");
+        plugin->CloseArchive(handle);
+    }
+}
+
+TEST_F(PluginExtractionTest, AnsiProcessFileWithoutDestPath) {
+    PK_HANDLE handle = OpenEntries("entry\tname=a\tcontent=ansi\n");
+    ASSERT_EQ(Next(handle), 0);
+    fs::create_directories(out);
+    std::string name = (out / "ansi.txt").u8string();
+    EXPECT_EQ(plugin->ProcessFile(handle, PK_EXTRACT, nullptr, &name[0]), 0);
+    EXPECT_EQ(ReadFile(out / "ansi.txt"), "ansi");
+    plugin->CloseArchive(handle);
+}
+
+TEST_F(PluginExtractionTest, BackgroundExtractionOnTwoThreads) {
+    std::string entries;
+    for (int i = 0; i < 40; ++i)
+        entries += "entry\tname=dir\\f" + std::to_string(i % 30) + ".txt\tcontent=c" + std::to_string(i) +
+                   "\tcontent-repeat=50\tprogress=2\n";
+    auto run = [&](const fs::path& target, std::vector<std::u16string>& names) {
+        PK_HANDLE handle = OpenEntries(entries);
+        plugin->SetProcessDataProcW(handle, WideProgress);
+        for (;;) {
+            int result = 0;
+            const tHeaderDataExW header = plugin->NextHeader(handle, &result);
+            if (result != 0) break;
+            names.push_back(FromW(header.FileName));
+            std::u16string destPath = target.u16string();
+            std::u16string destName = FromW(header.FileName);
+            if (plugin->ProcessFileW(handle, PK_EXTRACT, W(destPath), W(destName)) != 0) names.push_back(u"failed");
+        }
+        plugin->CloseArchive(handle);
+    };
+    std::vector<std::u16string> alone, first, second;
+    run(folder.folder.Path() / "alone", alone);
+    std::thread one([&] { run(folder.folder.Path() / "one", first); });
+    std::thread two([&] { run(folder.folder.Path() / "two", second); });
+    one.join();
+    two.join();
+    EXPECT_EQ(alone.size(), 40u);
+    EXPECT_EQ(first, alone);
+    EXPECT_EQ(second, alone);
+#if defined(_WIN32)
+    for (const auto& name : alone) {
+        const fs::path relative(name);
+        EXPECT_EQ(ReadFile(folder.folder.Path() / "one" / relative), ReadFile(folder.folder.Path() / "alone" / relative));
+        EXPECT_EQ(ReadFile(folder.folder.Path() / "two" / relative), ReadFile(folder.folder.Path() / "alone" / relative));
+    }
+#endif
+}
+
+#if defined(_WIN32)
+TEST_F(PluginExtractionTest, TargetComposition) {
+    const std::u16string T = folder.folder.Path().u16string();
+    fs::create_directories(out);
+    WriteFile(out / "plain", "a file, not a folder");
+    struct Case {
+        std::u16string destPath;  // u"-" for null
+        std::u16string destName;
+        std::u16string target;      // as the module receives it
+        std::u16string file;        // where the data lands
+        int result;
+    };
+    const std::vector<Case> cases = {
+        {T + u"\\Out", u"Sub\\Data.txt", T + u"\\Out\\Sub\\Data.txt", T + u"\\Out\\Sub\\Data.txt", 0},
+        {u"-", T + u"\\Out2\\Data.bin", T + u"\\Out2\\Data.bin", T + u"\\Out2\\Data.bin", 0},
+        {T + u"\\Out3\\", u"Data.txt", T + u"\\Out3\\\\Data.txt", T + u"\\Out3\\Data.txt", 0},
+        {T + u"\\Out4", u"Sub/Deep/f.txt", T + u"\\Out4\\Sub/Deep/f.txt", T + u"\\Out4\\Sub\\Deep\\f.txt", 0},
+        {u"-", u"Data.txt", u"Data.txt", T + u"\\Data.txt", 0},
+        {T + u"\\out", u"plain\\x.txt", T + u"\\out\\plain\\x.txt", u"", E_EWRITE},
+    };
+    const fs::path previous = fs::current_path();
+    fs::current_path(folder.folder.Path());  // a bare DestName lands in the current folder
+    for (const Case& c : cases) {
+        PK_HANDLE handle = OpenEntries("entry\tname=x\tcontent=payload\n");
+        ASSERT_EQ(Next(handle), 0);
+        std::u16string destPath = c.destPath, destName = c.destName;
+        EXPECT_EQ(plugin->ProcessFileW(handle, PK_EXTRACT, c.destPath == u"-" ? nullptr : W(destPath), W(destName)),
+                  c.result)
+            << Utf8(c.target);
+        EXPECT_EQ(Field(Extractions().back(), "target"), Utf8(c.target));
+        if (!c.file.empty()) EXPECT_EQ(ReadFile(fs::path(c.file)), "payload") << Utf8(c.file);
+        plugin->CloseArchive(handle);
+    }
+    fs::current_path(previous);
+}
+
+TEST_F(PluginExtractionTest, LongTargetPathExtracts) {
+    std::u16string destPath = (folder.folder.Path() / "long").u16string();
+    for (int i = 0; i < 5; ++i) destPath += u"\\" + std::u16string(50, char16_t(u'a' + i));
+    ASSERT_GT(destPath.size(), 300u);
+    PK_HANDLE handle = OpenEntries("entry\tname=x\tcontent=far away\tmtime=" + std::to_string(kModified) + "\n");
+    ASSERT_EQ(Next(handle), 0);
+    std::u16string destName = u"file.txt";
+    EXPECT_EQ(plugin->ProcessFileW(handle, PK_EXTRACT, W(destPath), W(destName)), 0);
+    EXPECT_EQ(ReadFile(u"\\\\?\\" + destPath + u"\\file.txt"), "far away");
+    plugin->CloseArchive(handle);
+}
+#endif

@@ -1,0 +1,102 @@
+// Loading and unloading the real plug-in library: its INI file, its sub-modules, its report.
+#include <gtest/gtest.h>
+
+#include "support/PluginUnderTest.h"
+
+#if defined(_WIN32)
+#include "support/WindowDriver.h"
+#endif
+
+using namespace testing_support;
+
+namespace {
+
+const std::string S = TESTMODULE_SUFFIX;
+
+}  // namespace
+
+TEST(PluginLifetime, LoadsModulesInOrderAndUnloadsEachOnceAtDetach) {
+    ModuleFolder folder;
+    for (const char* name : {"b", "a", "c"}) folder.AddModule(name);
+    const std::string log = folder.LogSetting() + "\n";
+    folder.WriteIni(PluginUnderTest::IniName(), "[Modules]\nb=b" + S + "\na=a" + S + "\nc=c" + S + "\n[a]\n" + log +
+                                                    "a=1\nb=2\n[b]\n" + log + "[c]\n" + log);
+    {
+        PluginUnderTest plugin(folder);
+        EXPECT_EQ(plugin.GetPackerCaps(), 68);
+        EXPECT_EQ(plugin.GetBackgroundFlags(), 1);
+        const auto lines = ReadLog(folder.LogPath());
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[1][0], "a");
+        EXPECT_EQ(Field(lines[1], "settings"), folder.LogSetting() + "\\0a=1\\0b=2\\0\\0");
+    }
+    const std::vector<std::string> expected = {"b LoadSubModule",   "a LoadSubModule",   "c LoadSubModule",
+                                               "b UnloadSubModule", "a UnloadSubModule", "c UnloadSubModule"};
+    EXPECT_EQ(LoggedCalls(folder.LogPath()), expected);
+}
+
+TEST(PluginLifetime, WithoutIniFileNothingIsClaimed) {
+    ModuleFolder folder;
+    folder.AddModule("a");
+    PluginUnderTest plugin(folder);
+    WriteFile(folder.folder.Path() / "c.txt", "MORVANE-TEST-CONTAINER\nopen\t*\t1\n");
+    int result = 0;
+    EXPECT_EQ(plugin.Open((folder.folder.Path() / "c.txt").u16string(), &result), nullptr);
+    EXPECT_EQ(result, E_NOT_SUPPORTED);
+    EXPECT_EQ(plugin.Probe((folder.folder.Path() / "c.txt").u16string()), 0);
+}
+
+#if defined(_WIN32)
+TEST(PluginLifetime, FailureReportShowsFailuresInOrderWhenVerbose) {
+    struct Case {
+        const char* general;
+        const char* modules;
+        bool shown;
+        std::u16string text;
+    };
+    const std::vector<Case> cases = {
+        {"VerboseModuleLoad=1", "missing=missing.dll\nok=ok.dll\nold=old.dll\n", true,
+         u"missing:Module not found.\r\nold:"},
+        {"VerboseModuleLoad=-3", "old=old.dll\nnounload=nounload.dll\n", true, u"old:nounload:"},
+        {"VerboseModuleLoad=1", "ok=ok.dll\n", false, u""},
+        {"VerboseModuleLoad=0", "missing=missing.dll\n", false, u""},
+        {"", "missing=missing.dll\n", false, u""},
+    };
+    for (const Case& c : cases) {
+        ModuleFolder folder;
+        folder.AddModule("ok");
+        folder.AddModule("old");
+        folder.AddModule("nounload", true);
+        folder.WriteIni(PluginUnderTest::IniName(), std::string("[General]\n") + c.general + "\n[Modules]\n" +
+                                                        c.modules + "[old]\nVersion=3\n");
+        ReportBoxWatcher watcher;
+        PluginUnderTest plugin(folder);
+        std::u16string text;
+        EXPECT_EQ(watcher.Finish(text), c.shown) << c.modules;
+        EXPECT_EQ(text, c.text) << c.modules;
+    }
+}
+
+TEST(PluginLifetime, ExtensionFilterSwitch) {
+    struct Case {
+        const char* general;
+        bool filtering;
+    };
+    const std::vector<Case> cases = {{"", true},
+                                     {"UseExtensionFilters=1", true},
+                                     {"UseExtensionFilters=1abc", true},
+                                     {"UseExtensionFilters= 1", true},
+                                     {"UseExtensionFilters=0", false},
+                                     {"UseExtensionFilters=2", false},
+                                     {"UseExtensionFilters=abc", false}};
+    for (const Case& c : cases) {
+        ModuleFolder folder;
+        folder.AddModule("iso");
+        folder.WriteIni(PluginUnderTest::IniName(), std::string("[General]\n") + c.general +
+                                                        "\n[Modules]\niso=iso.dll\n[Filters]\niso=*.iso\n");
+        WriteFile(folder.folder.Path() / "disk.img", "MORVANE-TEST-CONTAINER\nopen\t*\t1\n");
+        PluginUnderTest plugin(folder);
+        EXPECT_EQ(plugin.Probe((folder.folder.Path() / "disk.img").u16string()), c.filtering ? 0 : 1) << c.general;
+    }
+}
+#endif
