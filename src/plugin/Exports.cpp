@@ -142,6 +142,13 @@ PK_EXPORT int PK_CALL CloseArchive(PK_HANDLE handle) {
 
 PK_EXPORT void PK_CALL SetChangeVolProc(PK_HANDLE /*handle*/, tChangeVolProc /*callback*/) {}
 
+#if !defined(_WIN32)
+// On Windows Morvane.def makes this name an alias of SetChangeVolProc.
+PK_EXPORT void PK_CALL SetChangeVolProcW(PK_HANDLE handle, tChangeVolProcW /*callback*/) {
+    SetChangeVolProc(handle, nullptr);
+}
+#endif
+
 PK_EXPORT void PK_CALL SetProcessDataProc(PK_HANDLE handle, tProcessDataProc callback) {
     if (ArchiveObject* archive = ArchiveOf(handle)) archive->SetProcessDataProc(callback);
 }

@@ -249,7 +249,9 @@ TEST_F(PluginExtractionTest, TargetComposition) {
                   c.result)
             << Utf8(c.target);
         EXPECT_EQ(Field(Extractions().back(), "target"), Utf8(c.target));
-        if (!c.file.empty()) EXPECT_EQ(ReadFile(fs::path(c.file)), "payload") << Utf8(c.file);
+        if (!c.file.empty()) {
+            EXPECT_EQ(ReadFile(fs::path(c.file)), "payload") << Utf8(c.file);
+        }
         plugin->CloseArchive(handle);
     }
     fs::current_path(previous);

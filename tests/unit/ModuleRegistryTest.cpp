@@ -189,7 +189,7 @@ TEST_F(ModuleRegistryTest, StructuredExceptionsInLoadSubModule) {
     ASSERT_EQ(failures.size(), 3u);
     EXPECT_EQ(failures[0].moduleName, u"faults");
     EXPECT_EQ(failures[0].errorText, SystemExceptionText(0xC0000005u, u"Unrecognized exception: 3221225477"));
-    EXPECT_EQ(failures[1].errorText, SystemExceptionText(0xE0001234u, u"Unrecognized exception: 3758100020"));
+    EXPECT_EQ(failures[1].errorText, SystemExceptionText(0xE0001234u, u"Unrecognized exception: 3758101044"));
     EXPECT_EQ(failures[2].errorText, SystemExceptionText(0xE0434352u, u".NET code has thrown an exception"));
     // The faulting libraries were released.
     EXPECT_EQ(GetModuleHandleW((folder.folder.Path() / "faults.dll").wstring().c_str()), nullptr);

@@ -1,0 +1,47 @@
+// Text and file helpers of the test sub-module: UTF conversions, the library's own path and
+// whole-file reads and writes through the platform's wide-path calls.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "modules/SubModuleContract.h"
+
+namespace testmodule {
+
+#if defined(_WIN32)
+using Wide = std::wstring;  // SM_WCHAR is wchar_t here, so these go straight to the W calls
+#else
+using Wide = std::u16string;
+#endif
+
+Wide WideFrom(const SM_WCHAR* text);  // zero-terminated; null gives ""
+std::string Utf8(const Wide& text);
+Wide FromUtf8(const std::string& text);
+
+// The full path of this library file, "" when the platform cannot tell.
+Wide OwnLibraryPath();
+// A variable of the process environment, "" when unset.
+Wide EnvironmentValue(const char* name);
+
+bool ReadWholeFile(const Wide& path, std::string& bytes);
+// One write per call, opened for appending, so that lines of concurrent writers never interleave.
+void AppendToFile(const Wide& path, const std::string& bytes);
+
+// A file written from scratch (created or truncated).
+class OutputFile {
+public:
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile() { Close(); }
+
+    bool Create(const Wide& path);
+    bool Write(const char* data, size_t size);
+    bool Close();  // true when nothing was open or it closed cleanly
+
+private:
+    void* file_ = nullptr;  // HANDLE on Windows, FILE* elsewhere
+};
+
+}  // namespace testmodule
