@@ -131,7 +131,9 @@ TEST_F(PluginExtractionTest, ExtractsTheCurrentEntryAndRestoresItsTimes) {
     FILETIME created{}, accessed{}, written{};
     GetFileTime(file, &created, &accessed, &written);
     CloseHandle(file);
-    EXPECT_EQ((uint64_t(created.dwHighDateTime) << 32) | created.dwLowDateTime, kCreated);
+    // Wine keeps no creation time for files on a Linux file system; Windows does.
+    if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"))
+        EXPECT_EQ((uint64_t(created.dwHighDateTime) << 32) | created.dwLowDateTime, kCreated);
     EXPECT_EQ((uint64_t(written.dwHighDateTime) << 32) | written.dwLowDateTime, kModified);
 #else
     struct stat info {};

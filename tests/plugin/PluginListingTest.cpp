@@ -10,9 +10,10 @@ using namespace testing_support;
 
 namespace {
 
-// 2024-05-17 13:45:31 in Europe/Berlin (summer time), which the tests run in.
-constexpr uint64_t kMay2024 = 133604199310000000ull;
-constexpr uint64_t kJune1979 = 119415564000000000ull;
+// 2024-05-17 13:45:31 and 1979-06-01 12:00:00 in Asia/Tokyo (UTC+9), which the tests run in. A zone
+// without summer time, because Windows converts with today's bias rather than the date's.
+constexpr uint64_t kMay2024 = 133603947310000000ull;
+constexpr uint64_t kJune1979 = 119415276000000000ull;
 
 class PluginListingTest : public ::testing::Test {
 protected:

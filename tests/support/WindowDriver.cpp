@@ -36,7 +36,8 @@ PasswordDialogDriver::~PasswordDialogDriver() {
 void PasswordDialogDriver::Run() {
     while (!stop_) {
         HWND dialog = FindWindowW(nullptr, L"Enter password:");
-        if (!dialog) {
+        // Found as soon as it is created: wait until its controls exist and it is shown.
+        if (!dialog || !IsWindowVisible(dialog)) {
             std::this_thread::sleep_for(kPoll);
             continue;
         }
@@ -44,7 +45,8 @@ void PasswordDialogDriver::Run() {
         HWND edit = GetDlgItem(dialog, 1001);
         wchar_t className[32] = {};
         GetClassNameW(edit, className, 32);
-        if (!HasStyle(edit, ES_PASSWORD | ES_AUTOHSCROLL | WS_TABSTOP | WS_BORDER) || lstrcmpiW(className, L"Edit") != 0 ||
+        // (The dialog manager turns an edit box's WS_BORDER into a client edge, so it is not checked.)
+        if (!HasStyle(edit, ES_PASSWORD | ES_AUTOHSCROLL | WS_TABSTOP) || lstrcmpiW(className, L"Edit") != 0 ||
             WindowText(GetDlgItem(dialog, IDOK)) != u"OK" || WindowText(GetDlgItem(dialog, IDCANCEL)) != u"Cancel" ||
             !HasStyle(GetDlgItem(dialog, IDOK), BS_DEFPUSHBUTTON))
             controlsOk_ = false;
