@@ -24,9 +24,9 @@ export WINEDEBUG=-all
 if [ ! -f "$WINEPREFIX/.morvane-ready" ]; then
   echo "setup: creating the Wine prefix $WINEPREFIX"
   wineboot -i >/dev/null 2>&1 || true
-  wineserver -w
+  timeout 120 wineserver -w || true  # bounded: a persistent server never exits
   # The null driver lets dialogs and message boxes run without a display.
   wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-  wineserver -w
+  timeout 120 wineserver -w || true  # bounded: a persistent server never exits
   touch "$WINEPREFIX/.morvane-ready"
 fi
