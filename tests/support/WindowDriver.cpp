@@ -61,7 +61,7 @@ ReportBoxWatcher::ReportBoxWatcher()
     : thread_([this] {
           while (!stop_) {
               HWND box = FindWindowW(nullptr, L"Morvane failed modules:");
-              if (!box) {
+              if (!box || !IsWindowVisible(box)) {  // its text control exists once it is shown
                   std::this_thread::sleep_for(kPoll);
                   continue;
               }
