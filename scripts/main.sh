@@ -8,4 +8,5 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 export WINEPREFIX="${WINEPREFIX:-$HOME/.morvane-wine}" WINEDEBUG=-all
 wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
+wine cmd /c exit >/dev/null 2>&1 </dev/null || true  # start Wine's services away from our pipes
 "$root/scripts/demo.sh" "${MORVANE_BUILD_DIR:-$root/build}/win64" "$@"

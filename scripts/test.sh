@@ -10,5 +10,8 @@ export WINEPREFIX="${WINEPREFIX:-$HOME/.morvane-wine}" WINEDEBUG=-all
 # One Wine server for the whole run, instead of one start-up per test program.
 wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
+# Start Wine's background services now, away from CTest: started by the first test they would
+# inherit its output pipe and keep CTest waiting for the pipe to close.
+wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 cd "${MORVANE_BUILD_DIR:-$root/build}"
 ctest --output-on-failure --timeout 600 "$@"
