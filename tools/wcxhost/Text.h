@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <string>
 
+#include "text/Utf8.h"
+
 namespace wcxhost {
 
-std::string ToUtf8(const std::u16string& text);
-std::u16string FromUtf8(const std::string& text);
+using text::FromUtf8;
+using text::ToUtf8;
 
 // "E_BAD_ARCHIVE (13): the archive is damaged"
 std::string DescribeResult(int code);

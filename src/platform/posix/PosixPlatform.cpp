@@ -10,9 +10,13 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "platform/posix/Utf8.h"
+#include "text/Utf8.h"
 
 namespace platform {
+
+using text::FromUtf8;
+using text::ToUtf8;
+
 namespace {
 
 // The INI file as (section, raw line) pairs in file order; lines before any section are dropped.
