@@ -138,7 +138,27 @@ bool ReadWholeFile(const Wide& path, std::string& bytes) {
     return ok;
 }
 
+// Several copies of this module, each with its own lock, may append to one log from many threads, and
+// Wine does not make an append atomic; one mutex per session keeps every line whole.
+class AppendMutex {
+public:
+    AppendMutex() : mutex_(CreateMutexW(nullptr, FALSE, L"Local\\MorvaneTestModuleAppend")) {
+        if (mutex_) WaitForSingleObject(mutex_, INFINITE);  // WAIT_ABANDONED also grants ownership
+    }
+    ~AppendMutex() {
+        if (!mutex_) return;
+        ReleaseMutex(mutex_);
+        CloseHandle(mutex_);
+    }
+    AppendMutex(const AppendMutex&) = delete;
+    AppendMutex& operator=(const AppendMutex&) = delete;
+
+private:
+    HANDLE mutex_;
+};
+
 void AppendToFile(const Wide& path, const std::string& bytes) {
+    AppendMutex serialised;
     HANDLE file = INVALID_HANDLE_VALUE;
     // A reader that opened the log without sharing may hold it for a moment.
     for (int attempt = 0; attempt < 200 && file == INVALID_HANDLE_VALUE; ++attempt) {
@@ -148,6 +168,8 @@ void AppendToFile(const Wide& path, const std::string& bytes) {
         if (file == INVALID_HANDLE_VALUE) Sleep(5);
     }
     if (file == INVALID_HANDLE_VALUE) return;
+    LARGE_INTEGER end{};
+    SetFilePointerEx(file, end, nullptr, FILE_END);
     DWORD written = 0;
     WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
     CloseHandle(file);
