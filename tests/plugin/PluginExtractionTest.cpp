@@ -132,8 +132,9 @@ TEST_F(PluginExtractionTest, ExtractsTheCurrentEntryAndRestoresItsTimes) {
     GetFileTime(file, &created, &accessed, &written);
     CloseHandle(file);
     // Wine keeps no creation time for files on a Linux file system; Windows does.
-    if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"))
+    if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
         EXPECT_EQ((uint64_t(created.dwHighDateTime) << 32) | created.dwLowDateTime, kCreated);
+    }
     EXPECT_EQ((uint64_t(written.dwHighDateTime) << 32) | written.dwLowDateTime, kModified);
 #else
     struct stat info {};
