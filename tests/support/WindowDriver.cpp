@@ -18,6 +18,30 @@ std::u16string WindowText(HWND window) {
 
 bool HasStyle(HWND window, LONG style) { return window && (GetWindowLongW(window, GWL_STYLE) & style) == style; }
 
+struct CaptionSearch {
+    const wchar_t* caption;
+    HWND found;
+};
+
+BOOL CALLBACK MatchOwnWindow(HWND window, LPARAM context) {
+    auto& search = *reinterpret_cast<CaptionSearch*>(context);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId()) return TRUE;
+    wchar_t text[64] = {};
+    GetWindowTextW(window, text, 64);
+    if (lstrcmpW(text, search.caption) != 0) return TRUE;
+    search.found = window;
+    return FALSE;
+}
+
+// Only this process's windows: another test program may show a window with the same caption.
+HWND FindOwnWindow(const wchar_t* caption) {
+    CaptionSearch search{caption, nullptr};
+    EnumWindows(MatchOwnWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 void WaitUntilGone(HWND window) {
     const auto deadline = std::chrono::steady_clock::now() + kGiveUp;
     while (IsWindow(window) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(kPoll);
@@ -35,7 +59,7 @@ PasswordDialogDriver::~PasswordDialogDriver() {
 
 void PasswordDialogDriver::Run() {
     while (!stop_) {
-        HWND dialog = FindWindowW(nullptr, L"Enter password:");
+        HWND dialog = FindOwnWindow(L"Enter password:");
         // Found as soon as it is created: wait until its controls exist and it is shown.
         if (!dialog || !IsWindowVisible(dialog)) {
             std::this_thread::sleep_for(kPoll);
@@ -60,7 +84,7 @@ void PasswordDialogDriver::Run() {
 ReportBoxWatcher::ReportBoxWatcher()
     : thread_([this] {
           while (!stop_) {
-              HWND box = FindWindowW(nullptr, L"Morvane failed modules:");
+              HWND box = FindOwnWindow(L"Morvane failed modules:");
               if (!box || !IsWindowVisible(box)) {  // its text control exists once it is shown
                   std::this_thread::sleep_for(kPoll);
                   continue;
