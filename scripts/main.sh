@@ -5,8 +5,5 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh"
-export WINEPREFIX="${WINEPREFIX:-$HOME/.morvane-wine}" WINEDEBUG=-all
-wineserver -p || [ $? -eq 2 ]  # 2: a server for this prefix already runs and serves us too
-trap 'wineserver -k 2>/dev/null || true' EXIT
-wine cmd /c exit >/dev/null 2>&1 </dev/null || true  # start Wine's services away from our pipes
+. "$root/scripts/wine-session.sh"
 "$root/scripts/demo.sh" "${MORVANE_BUILD_DIR:-$root/build}/win64" "$@"
