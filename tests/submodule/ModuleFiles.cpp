@@ -168,8 +168,6 @@ void AppendToFile(const Wide& path, const std::string& bytes) {
         if (file == INVALID_HANDLE_VALUE) Sleep(5);
     }
     if (file == INVALID_HANDLE_VALUE) return;
-    LARGE_INTEGER end{};
-    SetFilePointerEx(file, end, nullptr, FILE_END);
     DWORD written = 0;
     WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
     CloseHandle(file);

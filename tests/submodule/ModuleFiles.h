@@ -25,7 +25,7 @@ Wide OwnLibraryPath();
 Wide EnvironmentValue(const char* name);
 
 bool ReadWholeFile(const Wide& path, std::string& bytes);
-// One write per call, opened for appending, so that lines of concurrent writers never interleave.
+// Safe from every thread of every copy of this module in the process: lines never interleave or overwrite.
 void AppendToFile(const Wide& path, const std::string& bytes);
 
 // A file written from scratch (created or truncated).

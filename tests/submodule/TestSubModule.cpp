@@ -54,7 +54,6 @@ private:
 };
 
 Settings settings;  // written by LoadSubModule only, before any other call can arrive
-SpinLock logLock;
 static_assert(std::is_trivially_destructible<Settings>::value && std::is_trivially_destructible<SpinLock>::value,
               "the module's state must outlive its static destructors");
 
@@ -105,7 +104,6 @@ std::string Field(const char* key, int64_t value) { return Field(key, std::to_st
 void Log(const char* call, const std::string& fields = std::string()) {
     if (!settings.logPath[0]) return;
     const std::string line = std::string(settings.identity) + "\t" + call + fields + "\n";
-    std::lock_guard<SpinLock> guard(logLock);
     AppendToFile(Wide(settings.logPath), line);
 }
 
