@@ -15,8 +15,10 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
-  as_root apt-get update -qq
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # Another install may hold dpkg's lock: wait for it rather than fail.
+  as_root apt-get -o DPkg::Lock::Timeout=900 update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq \
+    --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
 export WINEPREFIX="${WINEPREFIX:-$HOME/.morvane-wine}"
