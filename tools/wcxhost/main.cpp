@@ -19,6 +19,7 @@ const char kUsage[] =
     "  extract  extract the archive into DEST (default: the current directory)\n"
     "  probe    ask the plug-in whether it handles ARCHIVE (CanYouHandleThisFile)\n"
     "  --ansi   use the ANSI exports instead of the wide ones\n"
+    "  --version  show the version and stop\n"
     "exit status: 0 success; 1 probe: not handled; 2 usage; 3 plug-in, archive or destination\n"
     "unusable; 4 an entry's name leads outside DEST; 5 an unknown result code; otherwise the\n"
     "interface's result code (10-24) of the first failure\n";
@@ -39,6 +40,9 @@ int RunHost(const std::vector<std::string>& arguments) {
             ansi = true;
         } else if (argument == "--help" || argument == "-h") {
             platform::Write(platform::Stream::Out, kUsage);
+            return kExitOk;
+        } else if (argument == "--version") {
+            platform::Write(platform::Stream::Out, "wcxhost (Morvane) " MORVANE_VERSION "\n");
             return kExitOk;
         } else if (argument.size() > 1 && argument[0] == '-' && argument[1] == '-') {
             return Usage("unknown option " + argument);
