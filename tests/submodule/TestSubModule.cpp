@@ -36,9 +36,14 @@ struct Settings {
     char identity[512];              // UTF-8, the first field of every log line
     Wide::value_type logPath[4096];  // empty: nothing is logged
     char nullProc[32];
+    char faultIn[32];    // the operation that writes to address zero
+    char closeFile[16];  // "never" or "twice": how a held file is mishandled
     uint32_t version, raiseCode;
     int32_t loadAnswer;
     bool loadFault, loadRaise, loadHandledFault;
+    bool openNullHandle;   // OpenProc answers 1 and leaves the handle null
+    bool holdFile;         // a container keeps its file open until CloseProc
+    bool progressShifted;  // progress calls pass a context one byte past the one given
 };
 
 // A lock without a destructor, for the same reason; it is only ever held for a moment.
@@ -107,8 +112,9 @@ void Log(const char* call, const std::string& fields = std::string()) {
     AppendToFile(Wide(settings.logPath), line);
 }
 
-// An address the compiler cannot see is null, so the store really happens and faults.
-void WriteToAddressZero(void* = nullptr) {
+// An address the compiler cannot see is null, so the store really happens and faults; the
+// sanitizers are kept out, so that it is a real fault in their builds too.
+__attribute__((no_sanitize("undefined"))) void WriteToAddressZero(void* = nullptr) {
     volatile uintptr_t zero = 0;
     *reinterpret_cast<volatile int*>(zero) = 1;
 }
@@ -137,7 +143,22 @@ struct Container {
     int32_t passwordRefusedAnswer = SM_OPEN_NEED_PASSWORD, prepareAnswer = 1, endAnswer = SM_ENTRY_END;
     std::vector<Entry> entries;
     Container* nextRefused = nullptr;
+    intptr_t heldFile = -1;        // with HoldFile: the container file, open from OpenProc on
+    mutable bool closedAtEnd = false;
 };
+
+bool FaultIn(const char* operation) { return std::string(settings.faultIn) == operation; }
+
+// CloseFile=twice closes the held file once the listing has ended, and CloseProc closes it again.
+void CloseHeldFileAtEnd(const Container& container) {
+    if (container.heldFile == -1 || container.closedAtEnd || std::string(settings.closeFile) != "twice") return;
+    CloseHeldFile(container.heldFile);
+    container.closedAtEnd = true;
+}
+
+void ReleaseHeldFile(const Container& container) {
+    if (container.heldFile != -1 && std::string(settings.closeFile) != "never") CloseHeldFile(container.heldFile);
+}
 
 // Refused containers are never closed by the host; they wait here for UnloadSubModule.
 SpinLock refusedLock;
@@ -221,8 +242,11 @@ int32_t SM_CALL OpenProc(OpenRequest request, ContainerHandle* handle, void* own
     Log("OpenProc", Field("path", Utf8(path)) + Field("password", request.Password ? request.Password : "(null)") +
                         Field("reserved", std::to_string(request.Reserved1) + "," + std::to_string(request.Reserved2)) +
                         Field("owner", Hex(owner)) + Field("answer", fault ? std::string("fault") : std::to_string(answer)));
-    if (fault) WriteToAddressZero();
-    if (answer == SM_OPEN_OK && handle) *handle = container.release();
+    if (fault || FaultIn("OpenProc")) WriteToAddressZero();
+    if (answer == SM_OPEN_OK && handle && !settings.openNullHandle) {
+        if (settings.holdFile) container->heldFile = OpenHeldFile(path);
+        *handle = container.release();
+    }
     return answer;
 }
 
@@ -230,6 +254,7 @@ int32_t SM_CALL PrepareProc(ContainerHandle handle) {
     Container* container = static_cast<Container*>(handle);
     const int32_t answer = container ? container->prepareAnswer : 0;
     Log("PrepareProc", Field("handle", Hex(handle)) + Field("answer", answer));
+    if (FaultIn("PrepareProc")) WriteToAddressZero();
     if (answer == 0 && container) {
         std::lock_guard<SpinLock> guard(refusedLock);
         container->nextRefused = refused;
@@ -240,6 +265,8 @@ int32_t SM_CALL PrepareProc(ContainerHandle handle) {
 
 int32_t SM_CALL CloseProc(ContainerHandle handle) {
     Log("CloseProc", Field("handle", Hex(handle)));
+    if (FaultIn("CloseProc")) WriteToAddressZero();
+    if (handle) ReleaseHeldFile(*static_cast<Container*>(handle));
     delete static_cast<Container*>(handle);
     return 1;
 }
@@ -249,6 +276,8 @@ int32_t SM_CALL ReadEntryProc(ContainerHandle handle, int32_t index, EntryInfo* 
     const Entry* entry = FindEntry(container, index);
     const int32_t answer = entry ? entry->answer : container ? container->endAnswer : SM_ENTRY_ERROR;
     Log("ReadEntryProc", Field("handle", Hex(handle)) + Field("index", index) + Field("answer", answer));
+    if (FaultIn("ReadEntryProc")) WriteToAddressZero();
+    if (container && !entry && answer == SM_ENTRY_END) CloseHeldFileAtEnd(*container);
     if (entry && info) {
         info->UnpackedSize = entry->size;
         info->PackedSize = entry->packed;
@@ -278,7 +307,8 @@ bool WriteContent(const Entry& entry, OutputFile& file, const ExtractRequest& re
         }
         if (entry.progressSteps > 0 && request.ProgressProc) {
             const int32_t amount = int32_t(end - begin);
-            const int32_t answer = request.ProgressProc(request.ProgressContext, amount, 0);
+            void* context = settings.progressShifted ? static_cast<char*>(request.ProgressContext) + 1 : request.ProgressContext;
+            const int32_t answer = request.ProgressProc(context, amount, 0);
             Log("Progress", Field("amount", amount) + Field("answer", answer));
         }
     }
@@ -296,6 +326,7 @@ int32_t SM_CALL ExtractProc(ContainerHandle handle, ExtractRequest request) {
     Log("ExtractProc", Field("handle", Hex(handle)) + Field("index", request.EntryIndex) +
                            Field("target", Utf8(target)) + Field("context", Hex(request.ProgressContext)) +
                            Field("reserved", request.Reserved) + Field("answer", answer));
+    if (FaultIn("ExtractProc")) WriteToAddressZero();
     if (answer == SM_EXTRACT_OK && !(WriteContent(*entry, file, request) && file.Close()))
         answer = SM_EXTRACT_WRITE_ERROR;
     return answer;
@@ -326,7 +357,7 @@ void ApplySettings(const std::vector<Wide>& items) {
     settings = Settings();
     settings.version = SM_INTERFACE_VERSION;
     settings.loadAnswer = 1;
-    std::string identity, nullProc;
+    std::string identity, nullProc, faultIn, closeFile;
     Wide logPath;
     bool logGiven = false;
     for (const Wide& item : items) {
@@ -345,12 +376,21 @@ void ApplySettings(const std::vector<Wide>& items) {
             settings.loadRaise = true;
             settings.raiseCode = uint32_t(std::strtoul(value.c_str(), nullptr, 16));
         } else if (key == "LoadHandledFault") settings.loadHandledFault = value == "1";
+        else if (key == "OpenNullHandle") settings.openNullHandle = value == "1";
+        else if (key == "HoldFile") settings.holdFile = value == "1";
+        else if (key == "CloseFile") {
+            closeFile = value;
+            settings.holdFile = true;
+        } else if (key == "FaultIn") faultIn = value;
+        else if (key == "ProgressContext") settings.progressShifted = value == "shifted";
     }
     if (identity.empty()) identity = FileStem(OwnLibraryPath());
     // A module without a section of its own still logs where the tests point it.
     if (!logGiven) logPath = EnvironmentValue("MORVANE_TESTMODULE_LOG");
     CopyTo(settings.identity, identity);
     CopyTo(settings.nullProc, nullProc);
+    CopyTo(settings.faultIn, faultIn);
+    CopyTo(settings.closeFile, closeFile);
     CopyTo(settings.logPath, logPath);
 }
 
@@ -396,6 +436,7 @@ extern "C" TESTMODULE_EXPORT int32_t SM_CALL UnloadSubModule(void) {
     std::lock_guard<SpinLock> guard(refusedLock);
     while (Container* container = refused) {
         refused = container->nextRefused;
+        ReleaseHeldFile(*container);
         delete container;
     }
     return 1;
