@@ -15,7 +15,10 @@ configure native
 configure win64 mingw-w64-x86_64.cmake
 configure win32 mingw-w64-i686.cmake
 
-# One CTest run over all three builds, so that one summary line closes it.
+# One CTest run over all three builds, so that one summary line closes it. The release packages
+# are made from several builds at once, so their test sits here, above them.
 cat > "$build/CTestTestfile.cmake" <<CTEST
 subdirs("native" "win64" "win32")
+add_test(release.package "bash" "$root/tests/release/package_test.sh" "$build")
+set_tests_properties(release.package PROPERTIES PASS_REGULAR_EXPRESSION "[0-9]+ passed, 0 failed")
 CTEST
