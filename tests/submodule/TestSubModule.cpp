@@ -44,6 +44,10 @@ struct Settings {
     bool openNullHandle;   // OpenProc answers 1 and leaves the handle null
     bool holdFile;         // a container keeps its file open until CloseProc
     bool progressShifted;  // progress calls pass a context one byte past the one given
+    bool rereadDiffers;    // every read after a container's first gives a later LastWriteTime
+    bool sharedState;      // while two containers are open, extraction changes the last byte
+    bool claimEverything;  // OpenProc answers 1 for any file, as an empty container
+    bool keepTargetOpen;   // ExtractProc leaves a handle to the extracted file open
 };
 
 // A lock without a destructor, for the same reason; it is only ever held for a moment.
@@ -59,6 +63,7 @@ private:
 };
 
 Settings settings;  // written by LoadSubModule only, before any other call can arrive
+std::atomic<int> openContainers{0};  // for SharedState: the state that a second container disturbs
 static_assert(std::is_trivially_destructible<Settings>::value && std::is_trivially_destructible<SpinLock>::value,
               "the module's state must outlive its static destructors");
 
@@ -145,6 +150,7 @@ struct Container {
     Container* nextRefused = nullptr;
     intptr_t heldFile = -1;        // with HoldFile: the container file, open from OpenProc on
     mutable bool closedAtEnd = false;
+    mutable uint64_t reads = 0;    // ReadEntryProc calls, for RereadDiffers
 };
 
 bool FaultIn(const char* operation) { return std::string(settings.faultIn) == operation; }
@@ -238,6 +244,9 @@ int32_t SM_CALL OpenProc(OpenRequest request, ContainerHandle* handle, void* own
             if (!request.Password) answer = SM_OPEN_NEED_PASSWORD;
             else if (container->password != request.Password) answer = container->passwordRefusedAnswer;
         }
+    } else if (settings.claimEverything) {
+        container = std::make_unique<Container>();
+        answer = SM_OPEN_OK;
     }
     Log("OpenProc", Field("path", Utf8(path)) + Field("password", request.Password ? request.Password : "(null)") +
                         Field("reserved", std::to_string(request.Reserved1) + "," + std::to_string(request.Reserved2)) +
@@ -246,6 +255,7 @@ int32_t SM_CALL OpenProc(OpenRequest request, ContainerHandle* handle, void* own
     if (answer == SM_OPEN_OK && handle && !settings.openNullHandle) {
         if (settings.holdFile) container->heldFile = OpenHeldFile(path);
         *handle = container.release();
+        ++openContainers;
     }
     return answer;
 }
@@ -266,7 +276,10 @@ int32_t SM_CALL PrepareProc(ContainerHandle handle) {
 int32_t SM_CALL CloseProc(ContainerHandle handle) {
     Log("CloseProc", Field("handle", Hex(handle)));
     if (FaultIn("CloseProc")) WriteToAddressZero();
-    if (handle) ReleaseHeldFile(*static_cast<Container*>(handle));
+    if (handle) {
+        ReleaseHeldFile(*static_cast<Container*>(handle));
+        --openContainers;
+    }
     delete static_cast<Container*>(handle);
     return 1;
 }
@@ -278,12 +291,14 @@ int32_t SM_CALL ReadEntryProc(ContainerHandle handle, int32_t index, EntryInfo* 
     Log("ReadEntryProc", Field("handle", Hex(handle)) + Field("index", index) + Field("answer", answer));
     if (FaultIn("ReadEntryProc")) WriteToAddressZero();
     if (container && !entry && answer == SM_ENTRY_END) CloseHeldFileAtEnd(*container);
+    const uint64_t reads = container ? ++container->reads : 0;
     if (entry && info) {
         info->UnpackedSize = entry->size;
         info->PackedSize = entry->packed;
         info->Attributes = entry->attributes;
         info->CreationTime = {uint32_t(entry->created), uint32_t(entry->created >> 32)};
-        info->LastWriteTime = {uint32_t(entry->modified), uint32_t(entry->modified >> 32)};
+        const uint64_t modified = entry->modified + (settings.rereadDiffers && reads > 1 ? reads : 0);
+        info->LastWriteTime = {uint32_t(modified), uint32_t(modified >> 32)};
         // A name of the field's full length is left without a terminator on purpose.
         const size_t length = std::min<size_t>(entry->name.size(), SM_NAME_LENGTH);
         for (size_t i = 0; i < length; ++i) info->Name[i] = SM_WCHAR(entry->name[i]);
@@ -292,8 +307,9 @@ int32_t SM_CALL ReadEntryProc(ContainerHandle handle, int32_t index, EntryInfo* 
     return answer;
 }
 
-// Writes content x repeat in progressSteps steps (one when none), reporting each step's bytes.
-bool WriteContent(const Entry& entry, OutputFile& file, const ExtractRequest& request) {
+// Writes content x repeat in progressSteps steps (one when none), reporting each step's bytes;
+// `disturbed` flips the last byte.
+bool WriteContent(const Entry& entry, OutputFile& file, const ExtractRequest& request, bool disturbed) {
     const uint64_t total = entry.content.size() * entry.repeat;
     const uint64_t steps = entry.progressSteps > 0 ? uint64_t(entry.progressSteps) : 1;
     std::string chunk;
@@ -303,6 +319,7 @@ bool WriteContent(const Entry& entry, OutputFile& file, const ExtractRequest& re
         for (uint64_t at = begin; at < end; at += chunk.size()) {
             chunk.resize(size_t(std::min<uint64_t>(end - at, 65536)));
             for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = entry.content[size_t((at + i) % entry.content.size())];
+            if (disturbed && at + chunk.size() == total) chunk.back() = char(chunk.back() ^ 1);
             if (!file.Write(chunk.data(), chunk.size())) return false;
         }
         if (entry.progressSteps > 0 && request.ProgressProc) {
@@ -327,8 +344,10 @@ int32_t SM_CALL ExtractProc(ContainerHandle handle, ExtractRequest request) {
                            Field("target", Utf8(target)) + Field("context", Hex(request.ProgressContext)) +
                            Field("reserved", request.Reserved) + Field("answer", answer));
     if (FaultIn("ExtractProc")) WriteToAddressZero();
-    if (answer == SM_EXTRACT_OK && !(WriteContent(*entry, file, request) && file.Close()))
+    const bool disturbed = settings.sharedState && openContainers.load() > 1;
+    if (answer == SM_EXTRACT_OK && !(WriteContent(*entry, file, request, disturbed) && file.Close()))
         answer = SM_EXTRACT_WRITE_ERROR;
+    if (answer == SM_EXTRACT_OK && settings.keepTargetOpen) OpenHeldFile(target);  // and forgets it
     return answer;
 }
 
@@ -383,6 +402,10 @@ void ApplySettings(const std::vector<Wide>& items) {
             settings.holdFile = true;
         } else if (key == "FaultIn") faultIn = value;
         else if (key == "ProgressContext") settings.progressShifted = value == "shifted";
+        else if (key == "RereadDiffers") settings.rereadDiffers = value == "1";
+        else if (key == "SharedState") settings.sharedState = value == "1";
+        else if (key == "ClaimEverything") settings.claimEverything = value == "1";
+        else if (key == "KeepTargetOpen") settings.keepTargetOpen = value == "1";
     }
     if (identity.empty()) identity = FileStem(OwnLibraryPath());
     // A module without a section of its own still logs where the tests point it.

@@ -365,15 +365,18 @@ void ArchiveChecks::Run(const std::u16string& archive, int number) {
         Replay(one, steps, password_, first, barrier, outcomesOne);
         other.join();
 
-        const std::pair<const char*, const std::vector<Outcome>*> runs[] = {{"thread 1", &outcomesOne},
-                                                                            {"thread 2", &outcomesTwo}};
-        for (const auto& run : runs) {
-            const fs::path& runFolder = run.second == &outcomesOne ? first : second;
+        struct ThreadRun {
+            const char* name;
+            const std::vector<Outcome>& outcomes;
+            const fs::path& folder;
+        };
+        const ThreadRun runs[] = {{"thread 1", outcomesOne, first}, {"thread 2", outcomesTwo, second}};
+        for (const ThreadRun& run : runs) {
             for (size_t i = 0; i < steps.size(); ++i) {
                 const Step& step = steps[i];
-                const Outcome& got = (*run.second)[i];
+                const Outcome& got = run.outcomes[i];
                 const Outcome& wanted = expected[i];
-                const std::string where = std::string(run.first) + ", " + StepName(step);
+                const std::string where = std::string(run.name) + ", " + StepName(step);
                 if (step.kind == Step::Kind::Close) continue;
                 if (!got.ran) {
                     threadProblems.push_back(where + ": not called, the container did not open");
@@ -389,7 +392,7 @@ void ArchiveChecks::Run(const std::u16string& archive, int number) {
                     if (!change.empty()) threadProblems.push_back(where + ": alone, then on two threads: " + change);
                 }
                 if (step.kind == Step::Kind::Extract && got.answer == SM_EXTRACT_OK) {
-                    const fs::path file = Target(runFolder, step.index);
+                    const fs::path file = Target(run.folder, step.index);
                     if (!SameContent(Target(alone, step.index), file))
                         threadProblems.push_back(where + ": the file differs from the one extracted alone");
                     if (sys::IsOpenInProcess(file))

@@ -61,16 +61,39 @@ expect_all_pass() {
   fi
 }
 
-# expect_broken DESCRIPTION RULE PHRASE: exit 1, RULE the only failing rule, its line naming PHRASE.
+# expect_broken DESCRIPTION RULES PHRASE: exit 1, exactly the RULES (in alphabetical order) failed,
+# and a FAIL line says PHRASE.
 expect_broken() {
   local failing
   failing="$(sed -n 's/^FAIL \([a-z-]*\).*/\1/p' out.txt | sort -u | tr '\n' ' ')"
-  if [ "$status" -eq 1 ] && [ "$failing" = "$2 " ] && grep -E "^FAIL $2" out.txt | grep -qF -- "$3"; then
-    pass "$1: exit status 1, only '$2' failed: $(grep -E "^FAIL $2" out.txt | head -1 | cut -c1-160)"
+  if [ "$status" -eq 1 ] && [ "$failing" = "$2 " ] && grep -E '^FAIL' out.txt | grep -qF -- "$3"; then
+    pass "$1: exit status 1, only '$2' failed: $(grep -E '^FAIL' out.txt | grep -F -- "$3" | head -1 | cut -c1-160)"
   else
     fail "$1: exit status $status, failing rules '$failing', expected only '$2' with \"$3\""
     grep -vE '^PASS' out.txt | head -20
     head -c 500 err.txt
+  fi
+}
+
+# expect_line DESCRIPTION TEXT: a line of the last run's output starts with TEXT.
+expect_line() {
+  if awk -v text="$2" 'index($0, text) == 1 {found = 1} END {exit !found}' out.txt; then
+    pass "$1"
+  else
+    fail "$1: no line \"$2\""
+  fi
+}
+
+# expect_usage DESCRIPTION PHRASE ARGUMENT...: modcheck refuses the command line with status 2.
+expect_usage() {
+  local description="$1" phrase="$2"
+  shift 2
+  "${checker[@]}" "$@" > out.txt 2> err.txt
+  status=$?
+  if [ "$status" -eq 2 ] && grep -qF -- "$phrase" out.txt; then
+    pass "$description: exit status 2, \"$phrase\""
+  else
+    fail "$description: exit status $status, expected 2 with \"$phrase\": $(head -3 out.txt)"
   fi
 }
 
@@ -100,12 +123,15 @@ name_1023="$(head -c 1023 /dev/zero | tr '\0' 'n')"
   printf 'entry\tname=big.bin\tsize=3000000\tcontent=0123456789\tcontent-repeat=300000\tprogress=7\n'
   printf 'entry\tname=grüße.txt\tsize=6\tcontent=grüß\tprogress=1\n'
   printf 'entry\tname=%s\tsize=0\n' "$name_1023"
+  printf 'entry\tname=one.txt\tsize=1\tcontent=x\tprogress=1\n'
 } > good.mtc
 printf 'MORVANE-TEST-CONTAINER\nopen\t*\t1\nentry\tname=first.txt\tsize=3\tcontent=abc\n' > small.mtc
 {
   printf 'MORVANE-TEST-CONTAINER\nopen\t*\t1\nentry\tname=fine.txt\tsize=3\tcontent=abc\n'
   printf 'entry\tname-fill=1024:x\tsize=0\n'
 } > unterminated.mtc
+printf 'MORVANE-TEST-CONTAINER\nopen\t*\t1\npassword\tsecret\nentry\tname=locked.txt\tsize=6\tcontent=locked\n' > protected.mtc
+printf 'MORVANE-TEST-CONTAINER\nopen\t*\t1\nentry\tname=fine.txt\tsize=3\tcontent=abc\nentry\tname=bad\tanswer=0\n' > damaged.mtc
 
 tar_module="$build/tar$suffix"
 test_module="$build/testmodules/testmodule$suffix"
@@ -116,8 +142,13 @@ check "$tar_module" gnu.tar pax.tar ustar.tar
 expect_all_pass "tar with GNU, pax and ustar archives" 3
 
 # HoldFile keeps each container's file open until CloseProc, as a module that reads lazily does.
-check "$test_module" --setting HoldFile=1 good.mtc small.mtc
-expect_all_pass "the test sub-module, well-behaved, holding its files" 2
+check "$test_module" --setting HoldFile=1 --password secret good.mtc small.mtc protected.mtc
+expect_all_pass "the test sub-module, well-behaved, holding its files" 3
+expect_line "an archive that needs a password opens with --password" \
+  "PASS open [protected.mtc]: OpenProc answered 2, then 1 with the password"
+expect_line "the extractions are counted" \
+  "PASS extract [good.mtc]: 5 files (3000031 bytes) extracted with the answer 0, each closed and of its listed size; 1 directory left to the host"
+expect_line "the progress calls are counted" "PASS progress-context [good.mtc]: 11 progress calls (3000031 bytes)"
 
 # ---- Broken modules: exactly the broken rule fails ----------------------------------------------
 
@@ -133,8 +164,28 @@ expect_broken "ReadEntryProc left null" load-settings "ReadEntryProc is null"
 check "$test_module" --setting OpenNullHandle=1 small.mtc
 expect_broken "a null handle with the answer 1" open "answered 1 but left the handle null"
 
-check "$test_module" unterminated.mtc
-expect_broken "a name of 1024 code units without a terminator" names "entry 1 \"xxxx"
+# Containers broken each in its own way, in one run.
+check "$test_module" unterminated.mtc damaged.mtc protected.mtc
+expect_broken "three broken containers" "list names open" "entry 1 \"xxxx"
+expect_line "a name of 1024 code units without a terminator" \
+  "FAIL names [unterminated.mtc]: entry 1 \"xxxxxxxx"
+expect_line "a container that answers 0 for an entry" \
+  "FAIL list [damaged.mtc]: ReadEntryProc answered 0 (a damaged container) at index 1"
+expect_line "an archive that needs a password, without --password" \
+  "FAIL open [protected.mtc]: OpenProc answered 2: the archive needs a password"
+
+check "$test_module" --setting RereadDiffers=1 good.mtc
+# The containers on two threads then differ from the one alone as well.
+expect_broken "a second read of an index that differs" "same-entry threads" "entry 0 \"docs\" asked twice: LastWriteTime"
+
+check "$test_module" --setting SharedState=1 good.mtc
+expect_broken "state shared between containers" threads "the file differs from the one extracted alone"
+
+check "$test_module" --setting ClaimEverything=1 small.mtc
+expect_broken "a module that claims any file" "foreign-random foreign-text" "OpenProc answered 1, expected 0"
+
+check "$test_module" --setting KeepTargetOpen=1 small.mtc
+expect_broken "extracted files left open" "extract handles" "the file is still open after ExtractProc answered 0"
 
 check "$test_module" --setting CloseFile=twice good.mtc
 expect_broken "the archive's file closed twice" handles "closed again"
@@ -152,6 +203,17 @@ if grep -q 'modcheck: stopped by the crash' out.txt; then
 else
   fail "the crash report does not say that modcheck stopped"
 fi
+
+# ---- Command lines that make no sense ------------------------------------------------------------
+
+expect_usage "no module" "no MODULE given"
+expect_usage "--work without a folder" "--work needs a value" --work
+expect_usage "an unknown option" "unknown option --bogus" --bogus "$prefix$test_module"
+expect_usage "a setting without =" "--setting takes KEY=VALUE" --setting NoEquals "$prefix$test_module"
+"${checker[@]}" --help > out.txt 2> err.txt
+status=$?
+[ "$status" -eq 0 ] && grep -q '^usage: modcheck' out.txt && pass "--help: the usage, exit status 0" ||
+  fail "--help: exit status $status: $(head -2 out.txt)"
 
 # ---- The libarchive sub-module, once the build makes it ------------------------------------------
 
