@@ -131,6 +131,7 @@ struct Entry {
     uint64_t size = 0, packed = 0, created = 0, modified = 0, repeat = 1;
     uint32_t attributes = 0;
     int32_t answer = SM_ENTRY_OK, extract = SM_EXTRACT_OK, progressSteps = 0;
+    bool write = true;  // false: ExtractProc answers 0 and writes nothing
     std::string content;
 };
 
@@ -192,6 +193,7 @@ Entry ParseEntry(const std::vector<std::string>& fields) {
         else if (key == "content-repeat") entry.repeat = Unsigned(value);
         else if (key == "extract") entry.extract = Signed(value);
         else if (key == "progress") entry.progressSteps = Signed(value);
+        else if (key == "write") entry.write = value != "0";
     }
     return entry;
 }
@@ -338,6 +340,7 @@ int32_t SM_CALL ExtractProc(ContainerHandle handle, ExtractRequest request) {
     OutputFile file;
     int32_t answer = !entry                              ? SM_EXTRACT_READ_ERROR
                      : entry->extract != SM_EXTRACT_OK ? entry->extract
+                     : !entry->write                   ? SM_EXTRACT_OK
                      : file.Create(target)             ? SM_EXTRACT_OK
                                                        : SM_EXTRACT_WRITE_ERROR;
     Log("ExtractProc", Field("handle", Hex(handle)) + Field("index", request.EntryIndex) +
@@ -345,7 +348,7 @@ int32_t SM_CALL ExtractProc(ContainerHandle handle, ExtractRequest request) {
                            Field("reserved", request.Reserved) + Field("answer", answer));
     if (FaultIn("ExtractProc")) WriteToAddressZero();
     const bool disturbed = settings.sharedState && openContainers.load() > 1;
-    if (answer == SM_EXTRACT_OK && !(WriteContent(*entry, file, request, disturbed) && file.Close()))
+    if (answer == SM_EXTRACT_OK && entry->write && !(WriteContent(*entry, file, request, disturbed) && file.Close()))
         answer = SM_EXTRACT_WRITE_ERROR;
     if (answer == SM_EXTRACT_OK && settings.keepTargetOpen) OpenHeldFile(target);  // and forgets it
     return answer;

@@ -132,6 +132,7 @@ printf 'MORVANE-TEST-CONTAINER\nopen\t*\t1\nentry\tname=first.txt\tsize=3\tconte
 } > unterminated.mtc
 printf 'MORVANE-TEST-CONTAINER\nopen\t*\t1\npassword\tsecret\nentry\tname=locked.txt\tsize=6\tcontent=locked\n' > protected.mtc
 printf 'MORVANE-TEST-CONTAINER\nopen\t*\t1\nentry\tname=fine.txt\tsize=3\tcontent=abc\nentry\tname=bad\tanswer=0\n' > damaged.mtc
+printf 'MORVANE-TEST-CONTAINER\nopen\t*\t1\nentry\tname=ghost.txt\tsize=5\tcontent=ghost\twrite=0\n' > unwritten.mtc
 
 tar_module="$build/tar$suffix"
 test_module="$build/testmodules/testmodule$suffix"
@@ -165,14 +166,16 @@ check "$test_module" --setting OpenNullHandle=1 small.mtc
 expect_broken "a null handle with the answer 1" open "answered 1 but left the handle null"
 
 # Containers broken each in its own way, in one run.
-check "$test_module" unterminated.mtc damaged.mtc protected.mtc
-expect_broken "three broken containers" "list names open" "entry 1 \"xxxx"
+check "$test_module" unterminated.mtc damaged.mtc protected.mtc unwritten.mtc
+expect_broken "four broken containers" "extract list names open" "entry 1 \"xxxx"
 expect_line "a name of 1024 code units without a terminator" \
   "FAIL names [unterminated.mtc]: entry 1 \"xxxxxxxx"
 expect_line "a container that answers 0 for an entry" \
   "FAIL list [damaged.mtc]: ReadEntryProc answered 0 (a damaged container) at index 1"
 expect_line "an archive that needs a password, without --password" \
   "FAIL open [protected.mtc]: OpenProc answered 2: the archive needs a password"
+expect_line "an extraction that answers 0 and writes nothing" \
+  "FAIL extract [unwritten.mtc]: entry 0 \"ghost.txt\": ExtractProc answered 0 but wrote no file"
 
 check "$test_module" --setting RereadDiffers=1 good.mtc
 # The containers on two threads then differ from the one alone as well.
@@ -180,6 +183,9 @@ expect_broken "a second read of an index that differs" "same-entry threads" "ent
 
 check "$test_module" --setting SharedState=1 good.mtc
 expect_broken "state shared between containers" threads "the file differs from the one extracted alone"
+# big.bin (index 2) differs only in its last byte, megabytes in.
+expect_line "the files of each thread are compared to their last byte" \
+  "FAIL threads [good.mtc]: thread 1, ExtractProc(index 1): the file differs from the one extracted alone; thread 1, ExtractProc(index 2): the file differs"
 
 check "$test_module" --setting ClaimEverything=1 small.mtc
 expect_broken "a module that claims any file" "foreign-random foreign-text" "OpenProc answered 1, expected 0"
