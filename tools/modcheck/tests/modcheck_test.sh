@@ -153,6 +153,15 @@ expect_line "the progress calls are counted" "PASS progress-context [good.mtc]: 
 
 # ---- Broken modules: exactly the broken rule fails ----------------------------------------------
 
+check "$work/no-such-module$suffix"
+expect_broken "a library that does not exist" library "cannot load"
+# The system's reason stays on the line, without the line break it comes with.
+if [ "$suffix" = .dll ]; then
+  expect_line "the reason of a failed load, on one line" "FAIL library: cannot load $prefix$work/no-such-module.dll: "
+  grep '^FAIL library' out.txt | grep -qE '\(error 126\)\r?$' && pass "the load error ends with its number" ||
+    fail "the load error does not end with (error 126): $(grep '^FAIL library' out.txt)"
+fi
+
 check "$build/testmodules/testmodule_nounload$suffix"
 expect_broken "a module without UnloadSubModule" exports "UnloadSubModule not exported"
 
