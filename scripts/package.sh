@@ -117,7 +117,8 @@ for module in formats.dll; do
 done
 for module in "${modules64[@]}"; do cp "$win64/$module" "$windows/x64/"; done
 for module in "${modules32[@]}"; do cp "$win32/$module" "$windows/x86/"; done
-# Debug information stays in the build folders.
+# Debug information stays in the build folders. strip writes a new PE time stamp: the commit's.
+export SOURCE_DATE_EPOCH="$stamp"
 x86_64-w64-mingw32-strip --strip-debug "$windows/Morvane.wcx64" "$windows"/x64/*.dll
 i686-w64-mingw32-strip --strip-debug "$windows/Morvane.wcx" "$windows"/x86/*.dll
 

@@ -58,6 +58,10 @@ ini_value() {  # INI-FILE SECTION KEY
 if package "$builds" dist; then pass "package.sh --no-build ran"; else fail "package.sh failed: $(tail -5 dist.log)"; fi
 [ -f "dist/$windows_zip" ] && pass "dist holds $windows_zip" || fail "no $windows_zip in dist: $(ls dist)"
 if (cd dist && sha256sum --quiet -c SHA256SUMS); then pass "SHA256SUMS matches"; else fail "SHA256SUMS does not match"; fi
+# The same builds and commit give the same bytes, whenever they are packaged.
+sleep 1
+package "$builds" again
+same "packaging again gives the same archives" "$(cat dist/SHA256SUMS)" "$(cat again/SHA256SUMS 2>/dev/null)"
 
 shipped_formats=0
 [ -f "$builds/win64/formats.dll" ] && [ -f "$builds/win32/formats.dll" ] && shipped_formats=1
