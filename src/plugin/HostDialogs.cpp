@@ -16,16 +16,25 @@ constexpr char kPasswordCaption[] = "Enter password:";
 std::atomic<tInputBoxProc> hostInputBox{nullptr};
 std::atomic<tMessageBoxProc> hostMessageBox{nullptr};
 
-std::mutex reportLock;
-std::u16string pendingText, pendingCaption;  // under reportLock
-bool reportPending = false;
+// Built on first use: the report is kept from the library's constructor, which may run before
+// this file's own static objects are constructed.
+struct PendingReport {
+    std::mutex lock;
+    bool pending = false;
+    std::u16string text, caption;
+};
+PendingReport& Pending() {
+    static PendingReport report;
+    return report;
+}
 
 bool TakePendingReport(std::u16string& text, std::u16string& caption) {
-    std::lock_guard<std::mutex> lock(reportLock);
-    if (!reportPending) return false;
-    reportPending = false;
-    text.swap(pendingText);
-    caption.swap(pendingCaption);
+    PendingReport& report = Pending();
+    std::lock_guard<std::mutex> lock(report.lock);
+    if (!report.pending) return false;
+    report.pending = false;
+    text.swap(report.text);
+    caption.swap(report.caption);
     return true;
 }
 
@@ -62,10 +71,11 @@ void ShowFailureReport(const std::u16string& text, const std::u16string& caption
         platform::ShowReport(text, caption);
         return;
     }
-    std::lock_guard<std::mutex> lock(reportLock);
-    pendingText = text;
-    pendingCaption = caption;
-    reportPending = true;
+    PendingReport& report = Pending();
+    std::lock_guard<std::mutex> lock(report.lock);
+    report.text = text;
+    report.caption = caption;
+    report.pending = true;
 }
 
 void ReleasePendingReport() {
