@@ -15,6 +15,7 @@ namespace wcxhost {
 namespace {
 
 bool passwordGiven = false;
+bool passwordOffered = false;  // a refused --password is not offered again: the prompt cancels
 std::string passwordAnswer;
 
 // Reads one line from the terminal with echo off; false when there is no terminal or no line.
@@ -49,8 +50,11 @@ bool AskOnTerminal(const char* caption, std::string& line) {
 
 int32_t InputBox(char* caption, char* /*prompt*/, int32_t /*mask*/, char* value, int32_t maxLength) {
     std::string answer;
-    if (passwordGiven) answer = passwordAnswer;
-    else if (!isatty(STDIN_FILENO) || !AskOnTerminal(caption ? caption : "", answer)) return 0;
+    if (passwordGiven) {
+        if (passwordOffered) return 0;
+        passwordOffered = true;
+        answer = passwordAnswer;
+    } else if (!isatty(STDIN_FILENO) || !AskOnTerminal(caption ? caption : "", answer)) return 0;
     // As Double Commander copies: at most maxLength bytes, then a terminator.
     const size_t length = std::min(answer.size(), size_t(maxLength > 0 ? maxLength : 0));
     std::memcpy(value, answer.data(), length);
