@@ -49,7 +49,9 @@ wait_until() {
 # --- The plug-in folder, the configuration, the archives -------------------------------------
 mkdir -p "$work/home" "$work/config" "$work/left" "$work/right" "$work/plugin" "$work/source"
 cp "$build/Morvane.wcx64" "$build/tar.so" "$build/tests/linux/submodule/testmodule.so" "$work/plugin/"
-printf '[General]\nVerboseModuleLoad=1\n\n[Modules]\ntar=tar.so\nlocked=testmodule.so\n' > "$work/plugin/morvane64.ini"
+# A module that cannot load: its failure report must be Double Commander's message box.
+printf '[General]\nVerboseModuleLoad=1\n\n[Modules]\ntar=tar.so\nlocked=testmodule.so\nmissing=missing.so\n' \
+  > "$work/plugin/morvane64.ini"
 cat > "$work/config/doublecmd.xml" <<XML
 <?xml version="1.0" encoding="UTF-8"?>
 <doublecmd DCVersion="1.0.10" ConfigVersion="13">
@@ -162,6 +164,21 @@ expect_columns() {  # description expected
 
 # --- Open the archive from the panel: rows are [..], locked.tar, sample.tar -------------------
 keys Home Down Down Return
+report_shown() { xdotool search --onlyvisible --name "Morvane failed modules:" | grep -q .; }
+if wait_until 30 report_shown; then
+  pass "the failure report is Double Commander's message box, captioned \"Morvane failed modules:\""
+  report=$(xdotool search --onlyvisible --name "Morvane failed modules:" | head -1)
+  import -window "$report" "$work/report.png" 2>/dev/null
+  xdotool windowfocus --sync "$report" 2>/dev/null
+  keys Return
+  if wait_until 10 bash -c "! xdotool search --onlyvisible --name 'Morvane failed modules:' | grep -q ."; then
+    pass "the report is dismissed with Return"
+  else
+    fail "the report did not go away"
+  fi
+else
+  fail "no failure report within 30 s"
+fi
 expect_columns "the archive's root lists one folder with its own date, and the top file" "$(columns "$work/source")"
 keys Home Down Return  # [..], [docs], notes.txt: into docs
 expect_columns "the folder docs lists its folders, files, dates and modes" "$(columns "$work/source/docs")"
@@ -201,7 +218,7 @@ else
   import -window root "$work/no-prompt.png" 2>/dev/null
 fi
 
-if grep -q "Morvane failed modules" "$work/doublecmd.log"; then fail "a module failed to load"; fi
+if grep -q "Morvane failed modules" "$work/doublecmd.log"; then fail "the failure report went to stderr as well"; fi
 keys Escape alt+x
 dc_exited() { ! kill -0 "$dc_pid" 2>/dev/null; }
 if wait_until 20 dc_exited; then pass "Double Commander exits cleanly"; else fail "Double Commander did not exit within 20 s"; fi
