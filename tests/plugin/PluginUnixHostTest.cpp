@@ -214,6 +214,22 @@ TEST_F(PluginUnixHostTest, FailureReportWaitsForTheHostsMessageBoxOrGoesToStderr
         EXPECT_EQ(host.messages.size(), adopted ? 1u : 0u) << c.how;
         EXPECT_EQ(captured.Text(), adopted ? "" : "Morvane failed modules:\n" + report) << c.how;
     }
+
+    // Nothing failed: nothing is shown, whether the host lends its dialogs or not.
+    folder.WriteIni(PluginUnderTest::IniName(), "[General]\nVerboseModuleLoad=1\n[Modules]\nok=ok.so\n");
+    for (bool lend : {true, false}) {
+        host = FakeHost();
+        StderrCapture captured;
+        {
+            PluginUnderTest plugin(folder);
+            if (lend) LendDialogs(plugin);
+            PK_HANDLE handle = plugin.Open(plain);
+            EXPECT_NE(handle, nullptr);
+            plugin.CloseArchive(handle);
+        }
+        EXPECT_TRUE(host.messages.empty()) << lend;
+        EXPECT_EQ(captured.Text(), "") << lend;
+    }
 }
 
 TEST_F(PluginUnixHostTest, FaultInOpenProcOfASharedObjectLetsTheNextModuleServe) {
@@ -250,7 +266,8 @@ TEST_F(PluginUnixHostTest, ExtractionGivesFilesAndListedDirectoriesTheirTimesAnd
     // Directory entries after their contents, as some archives list them, and one before.
     const std::string entries = entry("d/sub/ro.txt", "0x21", kReadOnly, "ro") + entry("d/rw.txt", "0x20", kWritable, "rw") +
                                 entry("d/sub", "0x10", kSub, "") + entry("d", "0x10", kDirectory, "") +
-                                entry("y", "0x10", kOther, "") + entry("y/z.txt", "0x20", kMoved, "z");
+                                entry("y", "0x10", kOther, "") + entry("y/z.txt", "0x20", kMoved, "z") +
+                                entry("y/" + std::string(400, 'l') + ".txt", "0x20", kMoved, "long");
     const struct {
         const char* how;
         bool hostMakesDirectories;  // as Double Commander: directories itself, files by full target
@@ -278,6 +295,7 @@ TEST_F(PluginUnixHostTest, ExtractionGivesFilesAndListedDirectoriesTheirTimesAnd
             }
             // y/z.txt goes elsewhere, as the host may put an entry: its listed folder has no place on disk.
             if (name == u"y/z.txt") name = u"other/z.txt";
+            if (name.size() > 400) name = u"other/l.txt";  // a target shorter than the entry's name
             std::u16string root = out.u16string(), target = root + u"/" + name;
             const int result = c.destPath ? plugin.ProcessFileW(handle, PK_EXTRACT, W(root), W(name))
                                           : plugin.ProcessFileW(handle, PK_EXTRACT, nullptr, W(target));
@@ -294,6 +312,7 @@ TEST_F(PluginUnixHostTest, ExtractionGivesFilesAndListedDirectoriesTheirTimesAnd
         } expected[] = {
             {"d/sub/ro.txt", kReadOnly, false}, {"d/rw.txt", kWritable, true}, {"d/sub", kSub, true},
             {"d", kDirectory, true},            {"other/z.txt", kMoved, true},
+            {"other/l.txt", kMoved, true},
         };
         for (const auto& e : expected) {
             const struct stat info = StatOf(out / e.path);

@@ -140,4 +140,29 @@ TEST(FaultGuard, FaultTextsNameTheSignal) {
     EXPECT_EQ(platform::ExceptionText(SIGILL), u"Illegal instruction\n");
     EXPECT_EQ(platform::ExceptionText(0xE0434352u), u".NET code has thrown an exception");
 }
+TEST(FaultGuard, FaultsElsewhereKeepTheDefaultAndIgnoredActions) {
+    // Ignored before: a signal sent to another thread while a guarded call runs stays ignored.
+    struct sigaction ignore {}, saved {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGFPE, &ignore, &saved);
+    uint32_t code = 12345;
+    auto sendFpeElsewhere = [](void*) { std::thread([] { raise(SIGFPE); }).join(); };
+    EXPECT_TRUE(platform::CallGuarded(sendFpeElsewhere, nullptr, code));
+    struct sigaction after {};
+    sigaction(SIGFPE, nullptr, &after);
+    EXPECT_EQ(after.sa_handler, SIG_IGN);
+    sigaction(SIGFPE, &saved, nullptr);
+
+    // The default action before: a real fault on another thread still ends the process with it.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto faultElsewhere = [](void*) { std::thread([] { *ForbiddenPage() = 1; }).join(); };
+    EXPECT_EXIT(
+        {
+            signal(SIGSEGV, SIG_DFL);
+            uint32_t ignored = 0;
+            platform::CallGuarded(faultElsewhere, nullptr, ignored);
+        },
+        ::testing::KilledBySignal(SIGSEGV), "");
+}
 #endif

@@ -44,6 +44,8 @@ void OnFault(int signal, siginfo_t* info, void* context) {
         before.sa_sigaction(signal, info, context);
     } else if (before.sa_handler != SIG_DFL && before.sa_handler != SIG_IGN) {
         before.sa_handler(signal);
+    } else if (before.sa_handler == SIG_IGN && info && info->si_code <= 0) {
+        // Sent by a process or thread, not raised by a fault: ignored, as the host asked.
     } else {
         // The default action: a fault cannot be ignored. Raised again once this handler returns.
         struct sigaction fallback {};
