@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # wcxhost as a Unix host of the Linux release plug-in: its listing (dates and attributes read in
 # the Unix dialect) against GNU tar's, the password prompt answered by --password or cancelled
-# without a terminal, and the failure report on stderr.
+# without a terminal, the prompt on a terminal without echo, and the failure report on stderr.
 #   wcxhost_unix_host.sh BUILD-DIR      (ends with "N passed, M failed")
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -55,6 +55,12 @@ check "without a terminal or --password the prompt is cancelled" "1" "$([ $statu
 status=0
 "${host[@]}" --password wrong list "$plugin" "$work/locked.bin" </dev/null >/dev/null 2>&1 || status=$?
 check "a wrong --password does not open it" "1" "$([ $status -ne 0 ] && echo 1 || echo 0)"
+
+# On a terminal (a pseudo-terminal from script(1)) the prompt asks, and the typed text is not echoed.
+typed=$( (sleep 1; printf 'secret\n') | timeout 30 script -qec \
+  "$(printf '%q ' "${host[@]}") list $(printf '%q' "$plugin") $(printf '%q' "$work/locked.bin")" /dev/null | tr -d '\r')
+check "on a terminal the prompt asks without echo" "Enter password: |inside.txt|no echo" \
+  "$(grep -o 'Enter password: ' <<<"$typed" | head -1)|$(grep -o 'inside.txt' <<<"$typed" | head -1)|$(grep -q secret <<<"$typed" && echo echoed || echo no echo)"
 
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]
