@@ -2,8 +2,8 @@
 # Shows Morvane listing and extracting a TAR archive through its tar sub-module, driven by
 # wcxhost as a file manager would drive it.
 #   demo.sh BUILD-DIR [ARCHIVE]
-# BUILD-DIR holds Morvane.wcx64 or Morvane.wcx (run under Wine) or Morvane.so (run natively),
-# with tar.dll / tar.so and wcxhost. Without ARCHIVE a sample archive is made with GNU tar, and
+# BUILD-DIR holds Morvane.wcx64 or Morvane.wcx with tar.dll (run under Wine), or Morvane.so or
+# the Linux Morvane.wcx64 with tar.so (run natively), and wcxhost. Without ARCHIVE a sample archive is made with GNU tar, and
 # the extracted tree is compared with its source. MORVANE_DEMO_KEEP=1 keeps the temporary folder.
 set -euo pipefail
 
@@ -18,7 +18,9 @@ if [ -n "$archive" ]; then
   archive="$(cd "$(dirname "$archive")" && pwd)/$(basename "$archive")"
 fi
 
-if [ -f "$build/Morvane.wcx64" ]; then
+if [ -f "$build/Morvane.wcx64" ] && [ -f "$build/tar.so" ]; then  # the Linux release build
+  plugin=Morvane.wcx64 ini=morvane64.ini module=tar.so host=("$build/wcxhost")
+elif [ -f "$build/Morvane.wcx64" ]; then
   plugin=Morvane.wcx64 ini=morvane64.ini module=tar.dll host=(wine "$build/wcxhost.exe")
 elif [ -f "$build/Morvane.wcx" ]; then
   plugin=Morvane.wcx ini=morvane.ini module=tar.dll host=(wine "$build/wcxhost.exe")
