@@ -1,0 +1,63 @@
+#include "EntryNames.h"
+
+#include <cstdint>
+
+namespace formats {
+
+namespace {
+
+bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
+
+bool IsDriveLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+
+}  // namespace
+
+std::u16string CutAtCharacter(const std::u16string& text, size_t limit) {
+    if (text.size() <= limit) return text;
+    size_t length = limit;
+    if (length > 0 && text[length - 1] >= 0xD800 && text[length - 1] <= 0xDBFF) --length;
+    return text.substr(0, length);
+}
+
+std::u16string NeutralName(const std::u16string& name, char16_t separator) {
+    // A drive may hide behind leading separators ("/C:/x") and separators behind a drive ("C:/x").
+    size_t start = 0;
+    for (bool changed = true; changed;) {
+        changed = false;
+        while (start < name.size() && IsSeparator(name[start])) ++start, changed = true;
+        if (start + 1 < name.size() && IsDriveLetter(name[start]) && name[start + 1] == u':') start += 2, changed = true;
+    }
+    std::u16string result;
+    std::u16string component;
+    for (size_t i = start; i <= name.size(); ++i) {
+        if (i < name.size() && !IsSeparator(name[i])) {
+            component += name[i];
+            continue;
+        }
+        if (!component.empty() && component != u"." && component != u"..") {
+            if (!result.empty()) result += separator;
+            result += component;
+        }
+        component.clear();
+    }
+    return CutAtCharacter(result, kLongestName);
+}
+
+std::u16string FromWide(const wchar_t* text) {
+    std::u16string result;
+    if (!text) return result;
+    for (; *text; ++text) {
+        const uint32_t c = uint32_t(*text);
+        if (sizeof(wchar_t) == 2 || c < 0x10000) {
+            result += char16_t(c);
+        } else if (c <= 0x10FFFF) {
+            result += char16_t(0xD800 + ((c - 0x10000) >> 10));
+            result += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            result += u'\uFFFD';
+        }
+    }
+    return result;
+}
+
+}  // namespace formats
