@@ -61,6 +61,27 @@ const char* ErrorOf(struct archive* a) {
     return text ? text : "unknown error";
 }
 
+// The charset libarchive is to read names in where the archive does not say. For UTF-8 it is
+// ISO-8859-1, which passes every byte through as one character: libarchive drops a name that is
+// not valid in the charset it was given, and so an old archive's names would be lost. The bytes
+// are decoded as UTF-8 afterwards, where they are UTF-8.
+std::string HeaderCharset(const ModuleSettings& settings) {
+    return settings.codePage == 65001 ? "ISO-8859-1" : settings.charset;
+}
+
+// Formats whose names are in the header charset unless the archive marks them as Unicode.
+bool TakesHeaderCharset(int format) {
+    switch (format & ARCHIVE_FORMAT_BASE_MASK) {
+    case ARCHIVE_FORMAT_CAB:
+    case ARCHIVE_FORMAT_CPIO:
+    case ARCHIVE_FORMAT_LHA:
+    case ARCHIVE_FORMAT_RAR:
+    case ARCHIVE_FORMAT_TAR:
+    case ARCHIVE_FORMAT_ZIP: return true;
+    default: return false;
+    }
+}
+
 // Registers the settings' formats and filters and applies their charset and options.
 bool Configure(struct archive* a, const ModuleSettings& settings, std::string& problem) {
     for (const std::string& name : settings.formats) {
@@ -83,7 +104,8 @@ bool Configure(struct archive* a, const ModuleSettings& settings, std::string& p
         }
     }
     // Formats without a charset of their own ignore the option; an unusable charset is fatal.
-    if (archive_read_set_format_option(a, nullptr, "hdrcharset", settings.charset.c_str()) == ARCHIVE_FATAL) {
+    const std::string charset = HeaderCharset(settings);
+    if (archive_read_set_format_option(a, nullptr, "hdrcharset", charset.c_str()) == ARCHIVE_FATAL) {
         problem = "charset " + settings.charset + ": " + ErrorOf(a);
         return false;
     }
@@ -243,9 +265,13 @@ std::u16string ArchiveReader::DecodeName(struct archive_entry* header, const cha
         const char* raw = bytes(header);
         return raw ? DecodeText(raw, settings_.codePage, settings_.charset) : std::u16string();
     }
-    if (const wchar_t* text = wide(header)) return FromWide(text);
-    const char* raw = bytes(header);
-    return raw ? text::FromUtf8(raw) : std::u16string();
+    std::u16string name;
+    if (const wchar_t* text = wide(header)) {
+        name = FromWide(text);
+    } else if (const char* raw = bytes(header)) {
+        name = text::FromUtf8(raw);
+    }
+    return settings_.codePage == 65001 && TakesHeaderCharset(format) ? RedecodeAsUtf8(name) : name;
 }
 
 bool ArchiveReader::Describe(struct archive_entry* header, ArchiveEntry& entry) const {

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "text/Utf8.h"
+
 namespace formats {
 
 namespace {
@@ -34,6 +36,9 @@ std::u16string NeutralName(const std::u16string& name, char16_t separator) {
             component += name[i];
             continue;
         }
+        // Removed ".." components may bring a drive to the front: "C:/../D:/x".
+        if (result.empty() && component.size() >= 2 && IsDriveLetter(component[0]) && component[1] == u':')
+            component.erase(0, 2);
         if (!component.empty() && component != u"." && component != u"..") {
             if (!result.empty()) result += separator;
             result += component;
@@ -41,6 +46,20 @@ std::u16string NeutralName(const std::u16string& name, char16_t separator) {
         component.clear();
     }
     return CutAtCharacter(result, kLongestName);
+}
+
+std::u16string RedecodeAsUtf8(const std::u16string& latin1) {
+    std::string bytes;
+    bool beyondAscii = false;
+    for (const char16_t c : latin1) {
+        if (c > 0xFF) return latin1;
+        beyondAscii = beyondAscii || c >= 0x80;
+        bytes += char(c);
+    }
+    if (!beyondAscii) return latin1;
+    const std::u16string decoded = text::FromUtf8(bytes);
+    // Only valid UTF-8 survives the round trip unchanged.
+    return text::ToUtf8(decoded) == bytes ? decoded : latin1;
 }
 
 std::u16string FromWide(const wchar_t* text) {

@@ -24,6 +24,12 @@ std::u16string NeutralName(const std::u16string& name, char16_t separator = kPat
 // At most `limit` code units, never ending in the first half of a surrogate pair.
 std::u16string CutAtCharacter(const std::u16string& text, size_t limit);
 
+// A name that libarchive decoded as ISO-8859-1, that is byte for byte, decoded again as UTF-8:
+// when all its code units are bytes and those bytes are UTF-8 with at least one non-ASCII
+// character. Anything else (an undecodable name, or one with characters beyond U+00FF that the
+// archive marked as Unicode) stays as it is.
+std::u16string RedecodeAsUtf8(const std::u16string& latin1);
+
 // wchar_t text (UTF-16 on Windows, UTF-32 elsewhere) to UTF-16.
 std::u16string FromWide(const wchar_t* text);
 

@@ -89,7 +89,7 @@ extern "C" FORMATS_EXPORT int32_t SM_CALL LoadSubModule(SubModuleInterface* Inte
         // A setting that cannot be used refuses the module, so that Morvane reports it instead
         // of the module guessing.
         if (!ParseSettings(reinterpret_cast<const char16_t*>(Interface->SettingsText), *settings, problem) ||
-            !IsUsableCodePage(settings->codePage, settings->charset) || !PrepareTextLocale())
+            !IsUsableCodePage(settings->codePage, settings->charset) || !PrepareSystemAccess())
             return 0;
         bool usable = false;
         {
@@ -97,7 +97,7 @@ extern "C" FORMATS_EXPORT int32_t SM_CALL LoadSubModule(SubModuleInterface* Inte
             usable = CheckReaderSettings(*settings, problem);
         }
         if (!usable) {
-            ReleaseTextLocale();
+            ReleaseSystemAccess();
             return 0;
         }
         moduleSettings = settings.release();
@@ -116,6 +116,6 @@ extern "C" FORMATS_EXPORT int32_t SM_CALL LoadSubModule(SubModuleInterface* Inte
 extern "C" FORMATS_EXPORT int32_t SM_CALL UnloadSubModule(void) {
     delete moduleSettings;
     moduleSettings = nullptr;
-    ReleaseTextLocale();
+    ReleaseSystemAccess();
     return 1;
 }

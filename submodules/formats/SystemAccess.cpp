@@ -7,6 +7,8 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <archive.h>
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
@@ -154,8 +156,8 @@ std::u16string DecodeText(const std::string& bytes, uint32_t codePage, const std
     return std::u16string(wide.begin(), wide.end());
 }
 
-bool PrepareTextLocale() { return true; }
-void ReleaseTextLocale() {}
+bool PrepareSystemAccess() { return true; }
+void ReleaseSystemAccess() {}
 TextLocaleScope::TextLocaleScope() {}
 TextLocaleScope::~TextLocaleScope() {}
 
@@ -277,12 +279,15 @@ std::u16string DecodeText(const std::string& bytes, uint32_t codePage, const std
     return result;
 }
 
-bool PrepareTextLocale() {
+bool PrepareSystemAccess() {
+    Dl_info library{};
+    if (dladdr(reinterpret_cast<void*>(&archive_read_new), &library) && library.dli_fname)
+        dlopen(library.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
     if (!utf8Locale) utf8Locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
     return utf8Locale != locale_t(0);
 }
 
-void ReleaseTextLocale() {
+void ReleaseSystemAccess() {
     if (utf8Locale) freelocale(utf8Locale);
     utf8Locale = locale_t(0);
 }

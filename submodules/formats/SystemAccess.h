@@ -63,11 +63,15 @@ bool IsUsableCodePage(uint32_t codePage, const std::string& charset);
 // Bytes in the code page as UTF-16; what cannot be decoded becomes U+FFFD.
 std::u16string DecodeText(const std::string& bytes, uint32_t codePage, const std::string& charset);
 
+// In LoadSubModule and UnloadSubModule: what the system needs before the first container and
+// after the last. On POSIX systems, the UTF-8 locale for TextLocaleScope, and libarchive is kept
+// loaded once loaded: its XML parser (libxml2) keeps global state that would be lost with it.
+bool PrepareSystemAccess();
+void ReleaseSystemAccess();
+
 // libarchive converts names into the calling thread's character locale. On POSIX systems this
 // makes that locale UTF-8 for as long as the scope lives, for this thread only; Windows needs
 // nothing, as libarchive converts names to UTF-16 there.
-bool PrepareTextLocale();  // in LoadSubModule
-void ReleaseTextLocale();  // in UnloadSubModule
 class TextLocaleScope {
 public:
     TextLocaleScope();
