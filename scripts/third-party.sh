@@ -3,8 +3,8 @@
 # libraries it reads through (liblzma, bzip2, zstd, lz4, expat), from Debian's source packages
 # with Debian's patches applied, for each mingw-w64 triplet. zlib comes from libz-mingw-w64-dev.
 #   third-party.sh [TRIPLET...]     (default: x86_64-w64-mingw32 i686-w64-mingw32)
-# Result: build/third-party/TRIPLET/{include,lib}. A triplet whose build is complete and made by
-# this same script is skipped, so a rerun costs nothing. Needs a deb-src entry (setup.sh adds one).
+# Result: build/third-party/TRIPLET/{include,lib}. A step already built from the same code, flags
+# and sources is skipped, so a rerun costs nothing. Needs a deb-src entry (setup.sh adds one).
 #
 # Nothing here may take a thread-local slot or start a thread when the sub-module is loaded:
 # liblzma is built without threads, zstd single-threaded, libarchive without pthreads.
@@ -39,10 +39,9 @@ fetch() {  # PACKAGE
 # The unpacked source tree of a package.
 tree() { find "$cache/sources/$1" -mindepth 1 -maxdepth 1 -type d | head -n 1; }
 
-# Identifies what a build is made of: this script and the source versions.
-fingerprint() {
-  { sha256sum "$0" | cut -d' ' -f1; for package in "${packages[@]}"; do cat "$cache/sources/$package/.unpacked"; done; } |
-    sha256sum | cut -d' ' -f1
+# Identifies what a step is made of: its own code, the flags and its package's source version.
+fingerprint() {  # STEP PACKAGE
+  { declare -f "build_$1"; echo "$cflags"; cat "$cache/sources/$2/.unpacked"; } | sha256sum | cut -d' ' -f1
 }
 
 build_bzip2() {
@@ -84,10 +83,13 @@ build_xz() {
   local source work="$build/xz"
   source="$(tree xz-utils)"
   mkdir -p "$work"
-  # mingw-w64 defines _M_X64, so liblzma calls _BitScanForward64 without including <intrin.h>.
+  # mingw-w64 defines _M_X64, so liblzma calls _BitScanForward64 without including <intrin.h>
+  # (which the 32-bit build's assembly files must not see).
+  local extra=""
+  [ "$triplet" = x86_64-w64-mingw32 ] && extra="-include intrin.h"
   (cd "$work" && "$source/configure" --host="$triplet" --prefix="$prefix" --disable-shared --enable-static \
       --disable-threads --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo --disable-lzma-links \
-      --disable-scripts --disable-doc --disable-nls CC="$cc" CFLAGS="$cflags -include intrin.h" &&
+      --disable-scripts --disable-doc --disable-nls CC="$cc" CFLAGS="$cflags $extra" &&
     make -j"$jobs" -C src/liblzma && make -C src/liblzma install) >> "$log" 2>&1
 }
 
@@ -111,8 +113,9 @@ build_libarchive() {
   # libarchive asks for <Bcrypt.h>; mingw-w64 ships <bcrypt.h>, and Linux file names are
   # case-sensitive.
   printf '#include <bcrypt.h>\n' > "$work/shim/Bcrypt.h"
-  # The static libraries' headers would otherwise declare their functions dllimport.
-  local defines="-DLZMA_API_STATIC -DXML_STATIC -I$work/shim"
+  # The static libraries' headers would otherwise declare their functions dllimport. libarchive
+  # looks for expat.h without the include folder that it found expat in.
+  local defines="-DLZMA_API_STATIC -DXML_STATIC -I$work/shim -I$prefix/include"
   cmake -S "$source" -B "$work" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_C_FLAGS="$cflags $defines" \
     -DCMAKE_FIND_ROOT_PATH="$prefix;/usr/$triplet" -DCMAKE_PREFIX_PATH="$prefix" \
@@ -130,31 +133,35 @@ build_libarchive() {
     -DLZ4_INCLUDE_DIR="$prefix/include" -DLZ4_LIBRARY="$prefix/lib/liblz4.a" \
     -DEXPAT_INCLUDE_DIR="$prefix/include" -DEXPAT_LIBRARY="$prefix/lib/libexpat.a" >> "$log" 2>&1
   cmake --build "$work" --target archive_static -j "$jobs" >> "$log" 2>&1
-  cp "$work/libarchive/libarchive.a" "$prefix/lib/"
+  cp "$work/libarchive/libarchive_static.a" "$prefix/lib/libarchive.a"
   cp "$source/libarchive/archive.h" "$source/libarchive/archive_entry.h" "$prefix/include/"
 }
 
 for package in "${packages[@]}"; do
   fetch "$package"
 done
-print=$(fingerprint)
 exec 3>&2
 set -E
 trap 'echo "third-party: the build for $triplet failed; the end of $log:" >&3; tail -n 30 "$log" >&3' ERR
+cflags="-O2 -ffunction-sections -fdata-sections"
+# step:package, in build order: libarchive needs the others' headers.
+steps=(bzip2:bzip2 lz4:lz4 zstd:libzstd xz:xz-utils expat:expat libarchive:libarchive)
 for triplet in "${triplets[@]}"; do
-  prefix="$cache/$triplet"
-  if [ -f "$prefix/.complete" ] && [ "$(cat "$prefix/.complete")" = "$print" ]; then
-    continue
-  fi
   case "$triplet" in
     x86_64-w64-mingw32 | i686-w64-mingw32) ;;
     *) echo "third-party: unknown triplet $triplet" >&2; exit 2 ;;
   esac
-  echo "third-party: building libarchive and its libraries for $triplet (a few minutes, once; log: $log)"
+  prefix="$cache/$triplet"
+  # A step is done when its stamp names the same code, flags and source version.
+  todo=()
+  for step in "${steps[@]}"; do
+    [ "$(cat "$prefix/.built-${step%%:*}" 2>/dev/null)" = "$(fingerprint "${step%%:*}" "${step#*:}")" ] || todo+=("$step")
+  done
+  [ ${#todo[@]} -gt 0 ] || continue
+  echo "third-party: building ${todo[*]%%:*} for $triplet (a few minutes, once; log: $log)"
   cc="$triplet-gcc-posix" ar="$triplet-ar"
-  cflags="-O2 -ffunction-sections -fdata-sections"
   build="$cache/build-$triplet"
-  rm -rf "$prefix" "$build"
+  rm -rf "$build"
   mkdir -p "$prefix/include" "$prefix/lib" "$build"
   # The project's toolchain files run test programs under Wine; these builds run none.
   toolchain="$build/toolchain.cmake"
@@ -169,9 +176,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 TOOLCHAIN
-  for step in bzip2 lz4 zstd xz expat libarchive; do
-    "build_$step" >> "$log" 2>&1
+  for step in "${todo[@]}"; do
+    rm -f "$prefix/.built-${step%%:*}"
+    "build_${step%%:*}" >> "$log" 2>&1
+    fingerprint "${step%%:*}" "${step#*:}" > "$prefix/.built-${step%%:*}"
   done
   rm -rf "$build"
-  echo "$print" > "$prefix/.complete"
 done

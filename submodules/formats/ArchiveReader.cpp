@@ -321,9 +321,10 @@ DataResult ArchiveReader::ReadData(DataSink& sink) {
         la_int64_t offset = 0;
         const int result = archive_read_data_block(archive_, &block, &size, &offset);
         if (result == ARCHIVE_EOF) {
-            // The end of the data may lie beyond the last block: a hole at the end of a sparse file.
-            if (offset > 0 && uint64_t(offset) > written && !WriteZeros(sink, uint64_t(offset) - written))
-                return DataResult::Stopped;
+            // A sparse file may end in a hole after its last block: TAR tells where the data ends.
+            // Other formats leave other values here, so the entry's size bounds it.
+            const uint64_t end = offset > 0 ? std::min(uint64_t(offset), entry_.size) : 0;
+            if (end > written && !WriteZeros(sink, end - written)) return DataResult::Stopped;
             return DataResult::Ok;
         }
         // A warning here is a CRC that does not match: the data is not what was stored.

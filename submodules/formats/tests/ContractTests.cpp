@@ -250,7 +250,7 @@ TEST(FormatsContract, SettingsNarrowTheFormatsChooseTheCodePageOrRefuseTheModule
 
 TEST(FormatsContract, ExtractionReportsProgressUpToTheSize) {
     const Module module;
-    for (const std::string archive : {"archives/zip.zip", "special/sparse.tar"}) {
+    for (const std::string archive : {"archives/zip.zip", "archives/xar.xar", "special/sparse.tar"}) {
         ContainerHandle handle = nullptr;
         ASSERT_EQ(module.Open(Sample(archive), nullptr, handle), SM_OPEN_OK);
         TempFolder out;
