@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the formats sub-module's test archives with Debian's real tools, into OUT:
 #   tree/          the source tree: nested folders, non-ASCII and long names, empty file and folder
-#   flat/          a few files without folders, for ar
+#   flat/          a few files without folders, for the formats that hold no folders
 #   archives/      one archive of tree/ (flat/ for ar) per format and filter; archives.txt lists
 #                  "file|source folder" for each
 #   encrypted/     traditional.zip (zip -P), aes.zip (7z, AES-256), data.7z and headers.7z
@@ -61,6 +61,7 @@ recipes=(
   "cpio.cpio|--format newc|tree"
   "xar.xar|--format xar|tree"
   "ar.a|--format ar|flat"
+  "warc.warc|--format warc|flat"
   "tar.tar|--format pax|tree"
   "tar-gzip.tar.gz|--format pax -z|tree"
   "tar-bzip2.tar.bz2|--format pax -j|tree"
@@ -85,6 +86,12 @@ done
 (cd tree && zip -q -r -X ../archives/info-zip.zip .)
 (cd small && zip -q -r -X ../damaged/info-zip.zip .)
 echo "info-zip.zip|tree" >> archives.txt
+# A cabinet holds no folders of its own.
+if command -v gcab > /dev/null; then
+  (cd flat && gcab -c -z ../archives/cab.cab -- *)
+  (cd flat && gcab -c -z ../damaged/cab.cab -- *)
+  echo "cab.cab|flat" >> archives.txt
+fi
 
 # ---- Encrypted archives ----------------------------------------------------------------------
 
