@@ -292,6 +292,7 @@ bool ArchiveReader::Describe(struct archive_entry* header, ArchiveEntry& entry) 
     } else if (type == AE_IFREG || type == 0) {
         entry.kind = EntryKind::File;
         entry.size = sized ? uint64_t(archive_entry_size(header)) : 0;
+        entry.sizeKnown = archive_entry_size_is_set(header) != 0;
     } else {
         return false;  // devices, FIFOs and sockets have nothing to extract
     }
@@ -315,7 +316,7 @@ DataResult ArchiveReader::ReadData(DataSink& sink) {
     dataRead_ = true;
     if (!entry_.readable) return DataResult::BadData;
     uint64_t written = 0;
-    for (;;) {
+    for (int emptyBlocks = 0;;) {
         const void* block = nullptr;
         size_t size = 0;
         la_int64_t offset = 0;
@@ -325,6 +326,12 @@ DataResult ArchiveReader::ReadData(DataSink& sink) {
             // Other formats leave other values here, so the entry's size bounds it.
             const uint64_t end = offset > 0 ? std::min(uint64_t(offset), entry_.size) : 0;
             if (end > written && !WriteZeros(sink, end - written)) return DataResult::Stopped;
+            written = std::max(written, end);
+            // Some readers (WARC) take a cut archive's end for the end of the data.
+            if (entry_.sizeKnown && written != entry_.size) {
+                error_ = "the data ends before its stated size";
+                return DataResult::BadData;
+            }
             return DataResult::Ok;
         }
         // A warning here is a CRC that does not match: the data is not what was stored.
@@ -333,7 +340,9 @@ DataResult ArchiveReader::ReadData(DataSink& sink) {
             if (result == ARCHIVE_FATAL) broken_ = true;
             return readFailed_ ? DataResult::ReadFailed : DataResult::BadData;
         }
-        if (offset < 0 || uint64_t(offset) < written) {
+        // Damaged data must not keep the reader going round without progress.
+        emptyBlocks = size == 0 && uint64_t(offset) == written ? emptyBlocks + 1 : 0;
+        if (offset < 0 || uint64_t(offset) < written || emptyBlocks > kRetries) {
             error_ = "data blocks out of order";
             return DataResult::BadData;
         }

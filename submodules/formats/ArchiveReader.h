@@ -28,6 +28,7 @@ struct ArchiveEntry {
     std::u16string name;  // neutral: platform separators, nothing that leads outside the target
     EntryKind kind = EntryKind::File;
     uint64_t size = 0;     // what extraction writes; for a hard link, what its target holds
+    bool sizeKnown = false;  // the archive states the size before the data
     uint32_t mode = 0;     // permission bits
     bool hasModificationTime = false;
     int64_t modificationTime = 0;  // seconds since 1970 (UTC)

@@ -78,17 +78,17 @@ const NamedCodePage kNamedCodePages[] = {
 
 }  // namespace
 
-const std::vector<std::string>& KnownFormats() {
-    static const std::vector<std::string> names = {"7zip", "ar",   "cab", "cpio", "iso9660", "lha",
-                                                   "rar",  "rar5", "tar", "warc", "xar",     "zip"};
-    return names;
-}
+namespace {
+// Made when the module is loaded: a function-local static would be guarded by a lock of the
+// thread library, whose first use takes a thread-local slot that is never given back.
+const std::vector<std::string> kKnownFormats = {"7zip", "ar", "cab", "cpio", "iso9660", "lha",
+                                                "rar", "rar5", "tar", "warc", "xar", "zip"};
+const std::vector<std::string> kKnownFilters = {"gzip", "bzip2", "xz", "lzma", "lzip", "zstd", "lz4", "compress", "uu"};
+}  // namespace
 
-const std::vector<std::string>& KnownFilters() {
-    static const std::vector<std::string> names = {"gzip", "bzip2", "xz",       "lzma", "lzip",
-                                                   "zstd", "lz4",   "compress", "uu"};
-    return names;
-}
+const std::vector<std::string>& KnownFormats() { return kKnownFormats; }
+
+const std::vector<std::string>& KnownFilters() { return kKnownFilters; }
 
 std::string CharsetOfCodePage(uint32_t codePage) {
     if (codePage == 0) return std::string();

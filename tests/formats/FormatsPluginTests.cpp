@@ -109,6 +109,7 @@ TEST_F(FormatsPluginTest, EncryptedZipsAskThroughTheRealDialog) {
     if (fs::exists(Sample("encrypted/aes.zip"))) archives.push_back("encrypted/aes.zip");
     for (const std::string& archive : archives) {
         // A fresh plug-in each time: it remembers passwords that opened an archive.
+        plugin.reset();
         plugin = std::make_unique<PluginUnderTest>(folder);
         const std::u16string path = U16(Sample(archive).u8string());
         {

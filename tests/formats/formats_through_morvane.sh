@@ -112,7 +112,7 @@ done < "$samples/archives.txt"
 
 run --ansi list "plugin/$plugin" "$samples/archives/zip.zip"
 expect_status "zip: --ansi list" 0
-grep -q "docs${separator}nested${separator}deeper${separator}deep.txt" out.txt && pass "--ansi lists ASCII names" ||
+grep -qF "docs${separator}nested${separator}deeper${separator}deep.txt" out.txt && pass "--ansi lists ASCII names" ||
   fail "--ansi listing lacks an ASCII name"
 
 # ---- Special entries ---------------------------------------------------------------------------

@@ -33,6 +33,7 @@ printf 'A path of more than 300 characters.\n' > "tree/$long_dir/$long_dir/$long
 printf 'read only\n' > tree/read-only.txt
 chmod 444 tree/read-only.txt
 : > tree/empty.txt
+find tree -type f -exec touch -d '2015-05-05 05:05:06' {} +
 touch -d '2019-07-20 20:17:40' tree/hello.txt
 touch -d '2001-01-01 00:00:02' tree/docs/random.bin
 touch -d '2024-02-29 16:17:18' "tree/Ünïcödé folder/grüße – 東京.txt" tree/empty.txt
