@@ -11,7 +11,7 @@ packages=(cmake ninja-build g++ mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w
           binutils-mingw-w64 googletest wine wine64 wine32:i386 tar xvfb x11-apps imagemagick
           # The formats sub-module: libarchive for Linux, zlib for Windows, the tools that unpack
           # Debian's sources, and the real tools its tests make archives with.
-          libarchive-dev libz-mingw-w64-dev dpkg-dev autoconf automake libtool pkg-config
+          libarchive-dev libz-mingw-w64-dev dpkg-dev
           libarchive-tools zip unzip p7zip-full gcab cpio zstd lz4 xz-utils bzip2)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

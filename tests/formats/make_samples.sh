@@ -5,7 +5,8 @@
 #   archives/      one archive of tree/ (flat/ for ar) per format and filter; archives.txt lists
 #                  "file|source folder" for each
 #   encrypted/     traditional.zip (zip -P), aes.zip (7z, AES-256), data.7z and headers.7z
-#                  (7z -p, -mhe=on), all with the password "secret" and made of tree/
+#                  (7z -p, -mhe=on), all with the password "secret" and made of tree/, and
+#                  aes-link.zip (a.txt, a symbolic link, z.txt)
 #   foreign/       files that are no archive: a PNG, a text, an empty file, cut headers
 #   damaged/       small archives of every kind, cut at several points and with bytes changed
 #   special/       sparse.tar (GNU tar -S), links.tar (a symbolic and a hard link), cp866.zip
@@ -102,6 +103,10 @@ if command -v 7z > /dev/null; then
   (cd tree && 7z a -bd -psecret ../encrypted/data.7z . > /dev/null)
   (cd tree && 7z a -bd -psecret -mhe=on ../encrypted/headers.7z . > /dev/null)
   (cd small && 7z a -bd -tzip -psecret -mem=AES256 ../damaged/aes.zip . > /dev/null)
+  # libarchive cannot read a symbolic link's header in an AES ZIP, and goes on after it.
+  mkdir -p link
+  printf 'one\n' > link/a.txt && ln -s a.txt link/link && printf 'two\n' > link/z.txt
+  (cd link && 7z a -bd -snl -tzip -psecret -mem=AES256 ../encrypted/aes-link.zip a.txt link z.txt > /dev/null)
 fi
 (cd small && zip -q -r -P secret ../damaged/traditional.zip .)
 

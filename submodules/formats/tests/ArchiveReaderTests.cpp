@@ -29,6 +29,33 @@ private:
     std::unique_ptr<ArchiveFile> file_;
 };
 
+// A source whose streams fail after their first `limit` bytes, as a file on a failing disk.
+class FailingSource : public ByteSource {
+public:
+    FailingSource(const fs::path& path, int64_t limit) : file_(path), limit_(limit) {}
+    std::unique_ptr<ByteStream> OpenStream() override {
+        struct Stream : ByteStream {
+            std::unique_ptr<ByteStream> inner;
+            int64_t left;
+            int64_t Read(void* buffer, size_t size) override {
+                if (left <= 0) return -1;
+                const int64_t got = inner->Read(buffer, size_t(std::min<int64_t>(left, int64_t(size))));
+                left -= got > 0 ? got : 0;
+                return got;
+            }
+            int64_t Seek(int64_t offset, int whence) override { return inner->Seek(offset, whence); }
+        };
+        auto stream = std::make_unique<Stream>();
+        stream->inner = file_.OpenStream();
+        stream->left = limit_;
+        return stream;
+    }
+
+private:
+    CountingSource file_;
+    int64_t limit_;
+};
+
 class CollectingSink : public DataSink {
 public:
     bool Write(const void* data, size_t size) override {
@@ -167,4 +194,18 @@ TEST(ArchiveReader, DamagedDataIsNeverTakenForData) {
         }
     }
     EXPECT_GT(cut, 3);
+}
+
+TEST(ArchiveReader, ASourceThatFailsIsAReadErrorNotBadData) {
+    FailingSource source(Sample("archives/tar.tar"), 200000);
+    const ModuleSettings settings;
+    ArchiveReader reader(source, settings, "");
+    ASSERT_TRUE(reader.Open());
+    size_t index = 0;
+    for (; reader.MoveTo(index, false) == Step::Entry && NameOf(reader) != "docs/random.bin"; ++index) {
+    }
+    ASSERT_EQ(reader.MoveTo(index, true), Step::Entry);
+    CollectingSink sink;
+    EXPECT_EQ(reader.ReadData(sink), DataResult::ReadFailed);
+    EXPECT_TRUE(reader.SourceFailed());
 }

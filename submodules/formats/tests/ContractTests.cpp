@@ -13,6 +13,8 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <signal.h>
+#include <sys/resource.h>
 #endif
 
 using namespace testing_support;
@@ -195,6 +197,64 @@ TEST(FormatsContract, PasswordsAreHeldAgainstTheFirstEncryptedEntry) {
         EXPECT_TRUE(Contents(module, Sample(archive), "secret") == Contents(Sample("tree"))) << archive;
     }
 }
+
+TEST(FormatsContract, AnEntryWhoseHeaderCannotBeReadIsListedAndTheOnesAfterItExtracted) {
+    if (!fs::exists(Sample("encrypted/aes-link.zip"))) GTEST_SKIP() << "7z is not installed";
+    const Module module;
+    TempFolder out;
+    const std::string transcript = Walk(module, Sample("encrypted/aes-link.zip"), out.Path(), "secret");
+    const std::vector<std::string> expected = {"a.txt|4|", "extract 0 ", "link|", "extract 3 \n", "z.txt|4|", "extract 0 ",
+                                               "end 2"};
+    size_t at = 0;
+    for (const std::string& part : expected) {
+        at = transcript.find(part, at);
+        ASSERT_NE(at, std::string::npos) << part << " in\n" << transcript;
+    }
+    EXPECT_EQ(ReadFile(out.Path() / "2"), "two\n");
+    EXPECT_FALSE(fs::exists(out.Path() / "1"));
+}
+
+TEST(FormatsContract, IndexesOutsideTheArchive) {
+    const Module module;
+    ContainerHandle handle = nullptr;
+    ASSERT_EQ(module.Open(Sample("archives/tar.tar"), nullptr, handle), SM_OPEN_OK);
+    EntryInfo info{};
+    EXPECT_EQ(module.ops.ReadEntryProc(handle, -1, &info), SM_ENTRY_ERROR);
+    EXPECT_EQ(module.ops.ReadEntryProc(handle, 15, &info), SM_ENTRY_END);
+    TempFolder out;
+    EXPECT_EQ(module.Extract(handle, -1, out.Path() / "x"), 4);
+    EXPECT_EQ(module.Extract(handle, 15, out.Path() / "x"), 4);
+    EXPECT_FALSE(fs::exists(out.Path() / "x"));
+    module.ops.CloseProc(handle);
+}
+
+#if !defined(_WIN32)
+TEST(FormatsContract, AFullDiskFailsTheExtractionAndLeavesNoFile) {
+    const Module module;
+    ContainerHandle handle = nullptr;
+    ASSERT_EQ(module.Open(Sample("archives/tar.tar"), nullptr, handle), SM_OPEN_OK);
+    TempFolder out;
+    int32_t bigFile = -1;
+    for (int32_t index = 0; bigFile < 0; ++index) {
+        EntryInfo info{};
+        ASSERT_EQ(module.ops.ReadEntryProc(handle, index, &info), SM_ENTRY_OK);
+        if (NameOf(info) == "docs/random.bin") bigFile = index;
+    }
+    // Files may grow to 100,000 bytes only: writing random.bin's 300,000 fails as on a full disk.
+    struct rlimit saved {};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto previous = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 100000;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const int32_t answer = module.Extract(handle, bigFile, out.Path() / "random.bin");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previous);
+    EXPECT_EQ(answer, SM_EXTRACT_WRITE_ERROR);
+    EXPECT_FALSE(fs::exists(out.Path() / "random.bin"));
+    module.ops.CloseProc(handle);
+}
+#endif
 
 TEST(FormatsContract, EncryptionLibarchiveCannotReadIsListedButNotExtracted) {
     const Module module;

@@ -21,6 +21,8 @@ TEST(EntryNames, NeutralNamesNeverLeaveTheTarget) {
         {u"//server/share/x", u"server\\share\\x"},
         {u"C:/Windows/x", u"Windows\\x"},
         {u"c:x", u"x"},
+        {u"Z:/x", u"x"},
+        {u"a:x", u"x"},
         {u"/C:/x", u"x"},
         {u"C:\\..\\D:\\x", u"x"},
         {u"../d:/x", u"x"},
@@ -99,6 +101,7 @@ TEST(ModuleSettings, ParsedAndRefused) {
         {"", true, {}, {}, 65001, "UTF-8", ""},
         {"Other=1|Formats=zip;7zip;iso9660", true, {"zip", "7zip", "iso9660"}, {}, 65001, "UTF-8", ""},
         {"Formats= ZIP, tar ,zip", true, {"zip", "tar"}, {}, 65001, "UTF-8", ""},
+        {"Formats=AR;Tar", true, {"ar", "tar"}, {}, 65001, "UTF-8", ""},
         {"Filters=gzip;xz", true, {}, {"gzip", "xz"}, 65001, "UTF-8", ""},
         {"CodePage=866", true, {}, {}, 866, "CP866", ""},
         {"CodePage=28595", true, {}, {}, 28595, "ISO-8859-5", ""},
@@ -111,6 +114,8 @@ TEST(ModuleSettings, ParsedAndRefused) {
         {"Formats=mtree", false, {}, {}, 0, "", ""},
         {"Formats=", false, {}, {}, 0, "", ""},
         {"Formats=zip\xC3\xA9", false, {}, {}, 0, "", ""},
+        {"Formats=\xC5\xBAip", false, {}, {}, 0, "", ""},  // U+017A is no "z"
+        {"Format\xC5\xB3=zip", true, {}, {}, 65001, "UTF-8", ""},  // U+0173 is no "s"
         {"Filters=lzop", false, {}, {}, 0, "", ""},
         {"CodePage=abc", false, {}, {}, 0, "", ""},
         {"CodePage=0", false, {}, {}, 0, "", ""},
