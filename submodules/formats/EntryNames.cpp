@@ -22,22 +22,16 @@ std::u16string CutAtCharacter(const std::u16string& text, size_t limit) {
 }
 
 std::u16string NeutralName(const std::u16string& name, char16_t separator) {
-    // A drive may hide behind leading separators ("/C:/x") and separators behind a drive ("C:/x").
-    size_t start = 0;
-    for (bool changed = true; changed;) {
-        changed = false;
-        while (start < name.size() && IsSeparator(name[start])) ++start, changed = true;
-        if (start + 1 < name.size() && IsDriveLetter(name[start]) && name[start + 1] == u':') start += 2, changed = true;
-    }
     std::u16string result;
     std::u16string component;
-    for (size_t i = start; i <= name.size(); ++i) {
+    for (size_t i = 0; i <= name.size(); ++i) {
         if (i < name.size() && !IsSeparator(name[i])) {
             component += name[i];
             continue;
         }
-        // Removed ".." components may bring a drive to the front: "C:/../D:/x".
-        if (result.empty() && component.size() >= 2 && IsDriveLetter(component[0]) && component[1] == u':')
+        // Drives lead to other places only at the front: "C:x", "C:/x", and "C:/../D:/x" once
+        // its ".." is gone.
+        while (result.empty() && component.size() >= 2 && IsDriveLetter(component[0]) && component[1] == u':')
             component.erase(0, 2);
         if (!component.empty() && component != u"." && component != u"..") {
             if (!result.empty()) result += separator;

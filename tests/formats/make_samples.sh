@@ -10,7 +10,8 @@
 #   foreign/       files that are no archive: a PNG, a text, an empty file, cut headers
 #   damaged/       small archives of every kind, cut at several points and with bytes changed
 #   special/       sparse.tar (GNU tar -S), links.tar (a symbolic and a hard link), cp866.zip
-#                  (names in code page 866, no Unicode mark), big.cpio (100,000 entries)
+#                  (names in code page 866, no Unicode mark), big.cpio (100,000 entries),
+#                  bad-crc.zip (a.txt's stored data changed, b.txt intact)
 #   make_samples.sh OUT
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 OUT" >&2; exit 2; }
@@ -154,6 +155,12 @@ tar --format=gnu -cf special/links.tar -C links target.txt symlink hardlink.txt
 mkdir -p "cp866/$(printf '\x85\xa6')"
 printf 'privet\n' > "cp866/$(printf '\x8f\xe0\xa8\xa2\xa5\xe2').txt"
 (cd cp866 && LC_ALL=C zip -q -r ../special/cp866.zip .)
+
+# Stored without compression, the first file's data changed: its CRC no longer matches.
+mkdir -p crc
+printf 'first file\n' > crc/a.txt && printf 'second file\n' > crc/b.txt
+(cd crc && zip -q -0 -X ../special/bad-crc.zip a.txt b.txt)
+printf 'F' | dd of=special/bad-crc.zip bs=1 seek=35 conv=notrunc status=none
 
 awk 'BEGIN { print "#mtree"; for (i = 1; i <= 100000; i++) printf "./d%03d/f%06d type=file mode=0644 size=0 time=1600000000\n", i % 1000, i }' > big.mtree
 bsdtar --format newc -cf special/big.cpio @big.mtree

@@ -214,6 +214,16 @@ TEST(FormatsContract, AnEntryWhoseHeaderCannotBeReadIsListedAndTheOnesAfterItExt
     EXPECT_FALSE(fs::exists(out.Path() / "1"));
 }
 
+TEST(FormatsContract, AnEntryWithBadDataFailsAndTheNextOneStillExtracts) {
+    const Module module;
+    TempFolder out;
+    const std::string transcript = Walk(module, Sample("special/bad-crc.zip"), out.Path());
+    EXPECT_NE(transcript.find("a.txt|11|32|"), std::string::npos) << transcript;
+    EXPECT_NE(transcript.find("extract 3 \nb.txt|12|32|"), std::string::npos) << transcript;
+    EXPECT_FALSE(fs::exists(out.Path() / "0"));
+    EXPECT_EQ(ReadFile(out.Path() / "1"), "second file\n");
+}
+
 TEST(FormatsContract, IndexesOutsideTheArchive) {
     const Module module;
     ContainerHandle handle = nullptr;

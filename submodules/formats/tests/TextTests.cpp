@@ -23,6 +23,8 @@ TEST(EntryNames, NeutralNamesNeverLeaveTheTarget) {
         {u"c:x", u"x"},
         {u"Z:/x", u"x"},
         {u"a:x", u"x"},
+        {u"C:D:x", u"x"},
+        {u"x/C:y", u"x\\C:y"},
         {u"/C:/x", u"x"},
         {u"C:\\..\\D:\\x", u"x"},
         {u"../d:/x", u"x"},
