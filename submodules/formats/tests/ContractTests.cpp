@@ -76,7 +76,7 @@ private:
     template <typename Function>
     Function Symbol(const char* name) {
 #if defined(_WIN32)
-        return reinterpret_cast<Function>(GetProcAddress(static_cast<HMODULE>(library_), name));
+        return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library_), name)));
 #else
         return reinterpret_cast<Function>(dlsym(library_, name));
 #endif

@@ -46,8 +46,8 @@ int main(int argc, char** argv) {
             std::printf("FAIL: cycle %d: the module does not load (error %lu)\n", cycle, GetLastError());
             return 1;
         }
-        auto load = reinterpret_cast<LoadSubModuleFunction>(GetProcAddress(library, "LoadSubModule"));
-        auto unload = reinterpret_cast<UnloadSubModuleFunction>(GetProcAddress(library, "UnloadSubModule"));
+        auto load = reinterpret_cast<LoadSubModuleFunction>(reinterpret_cast<void*>(GetProcAddress(library, "LoadSubModule")));
+        auto unload = reinterpret_cast<UnloadSubModuleFunction>(reinterpret_cast<void*>(GetProcAddress(library, "UnloadSubModule")));
         SubModuleInterface iface{};
         iface.SettingsText = noSettings;
         if (!load || !unload || !load(&iface)) {
