@@ -90,7 +90,7 @@ add_debian_sources() {
     printf '%s\n' "$wanted" | as_root tee "$list" >/dev/null
   fi
   # The source index may be missing although the entries exist (a first update that failed).
-  if ! apt-cache showsrc libarchive 2>/dev/null | grep -q '^Package:'; then
+  if [ "$(apt-cache showsrc libarchive 2>/dev/null | grep -c '^Package:')" -eq 0 ]; then
     as_root apt-get -o DPkg::Lock::Timeout=900 update -qq
   fi
 }
