@@ -5,7 +5,7 @@
 # view ("Copy all shown columns") and saved as a screenshot, everything is extracted with F5 and
 # the tree is compared with the source (contents, times, read-only modes); then a protected
 # container of the test sub-module opens after its password is typed into Double Commander's
-# prompt. Every wait is bounded; a display that cannot start is a failure, never a pass.
+# prompt, and so does a ZIP encrypted by Info-ZIP, through the formats sub-module. Every wait is bounded; a display that cannot start is a failure, never a pass.
 #   doublecmd_end_to_end.sh BUILD-DIR      (ends with "N passed, M failed")
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -18,10 +18,10 @@ finish() {
   exit
 }
 
-for tool in doublecmd Xvfb xdotool xclip import tar; do
+for tool in doublecmd Xvfb xdotool xclip import tar zip; do
   command -v "$tool" >/dev/null || { fail "$tool is not installed (scripts/setup.sh installs it)"; finish; }
 done
-for file in Morvane.wcx64 tar.so morvane64.ini tests/linux/submodule/testmodule.so; do
+for file in Morvane.wcx64 tar.so formats.so morvane64.ini tests/linux/submodule/testmodule.so; do
   [ -f "$build/$file" ] || { fail "$build/$file is missing: build the release configuration first"; finish; }
 done
 
@@ -48,15 +48,16 @@ wait_until() {
 
 # --- The plug-in folder, the configuration, the archives -------------------------------------
 mkdir -p "$work/home" "$work/config" "$work/left" "$work/right" "$work/plugin" "$work/source"
-cp "$build/Morvane.wcx64" "$build/tar.so" "$build/tests/linux/submodule/testmodule.so" "$work/plugin/"
+cp "$build/Morvane.wcx64" "$build/tar.so" "$build/formats.so" "$build/tests/linux/submodule/testmodule.so" "$work/plugin/"
 # A module that cannot load: its failure report must be Double Commander's message box.
-printf '[General]\nVerboseModuleLoad=1\n\n[Modules]\ntar=tar.so\nlocked=testmodule.so\nmissing=missing.so\n' \
+printf '[General]\nVerboseModuleLoad=1\n\n[Modules]\ntar=tar.so\nlocked=testmodule.so\nformats=formats.so\nmissing=missing.so\n' \
   > "$work/plugin/morvane64.ini"
 cat > "$work/config/doublecmd.xml" <<XML
 <?xml version="1.0" encoding="UTF-8"?>
 <doublecmd DCVersion="1.0.10" ConfigVersion="13">
   <Plugins><WcxPlugins>
     <WcxPlugin Enabled="True"><ArchiveExt>tar</ArchiveExt><Path>$work/plugin/Morvane.wcx64</Path><Flags>68</Flags></WcxPlugin>
+    <WcxPlugin Enabled="True"><ArchiveExt>zip</ArchiveExt><Path>$work/plugin/Morvane.wcx64</Path><Flags>68</Flags></WcxPlugin>
   </WcxPlugins></Plugins>
 </doublecmd>
 XML
@@ -77,6 +78,10 @@ XML
   touch -d '2002-02-02 02:02:02 UTC' docs/sub
   touch -d '2003-03-03 03:03:03 UTC' docs
   tar -cf "$work/left/sample.tar" docs notes.txt
+  mkdir -p "$work/zipped"
+  echo "only with the password" > "$work/zipped/secret.txt"
+  touch -d '2015-10-21 16:29:00 UTC' "$work/zipped/secret.txt"
+  cd "$work/zipped" && zip -q -P secret -X "$work/left/secret.zip" secret.txt
 )
 inside_time=$(( $(date -d '2020-02-29 12:00:00 UTC' +%s) * 10000000 + 116444736000000000 ))
 printf 'MORVANE-TEST-CONTAINER\nopen\t*\t1\npassword\tsecret\nentry\tname=inside.txt\tsize=6\tcontent=inside\tmtime=%s\n' \
@@ -216,6 +221,30 @@ if wait_until 30 prompt_shown; then
 else
   fail "no password prompt within 30 s"
   import -window root "$work/no-prompt.png" 2>/dev/null
+fi
+
+# --- An encrypted ZIP through the formats sub-module: prompt, listing, extraction -------------
+keys BackSpace
+sleep 1
+keys Home Down Down Down Return  # [..], locked.tar, sample.tar, secret.zip
+if wait_until 30 prompt_shown; then
+  pass "the encrypted ZIP asks for its password in Double Commander's prompt"
+  prompt=$(xdotool search --onlyvisible --name "Enter password:" | head -1)
+  xdotool windowfocus --sync "$prompt" 2>/dev/null
+  xdotool type --delay 80 secret
+  keys Return
+  expect_columns "the encrypted ZIP lists its file with size, date and mode" "$(columns "$work/zipped")"
+  keys KP_Multiply F5
+  sleep 1.5
+  keys Return
+  secret_extracted() { cmp -s "$work/zipped/secret.txt" "$work/right/secret.txt"; }
+  wait_until 60 secret_extracted
+  compare "F5 extracts the encrypted file with its content and time" \
+    "$(stat -c '%Y' "$work/zipped/secret.txt") $(md5sum < "$work/zipped/secret.txt")" \
+    "$(stat -c '%Y' "$work/right/secret.txt" 2>/dev/null) $(md5sum < "$work/right/secret.txt" 2>/dev/null)"
+else
+  fail "no password prompt for the encrypted ZIP within 30 s"
+  import -window root "$work/no-zip-prompt.png" 2>/dev/null
 fi
 
 if grep -q "Morvane failed modules" "$work/doublecmd.log"; then fail "the failure report went to stderr as well"; fi
