@@ -55,6 +55,8 @@ bool ArchiveObject::Open(const char16_t* path, bool prepare) {
 }
 
 void ArchiveObject::Reset() {
+    // Extraction wrote into these directories until now, so only now do their times hold.
+    directoryTimes_.Restore();
     if (container_) {
         if (moduleIndex_ >= 0 && size_t(moduleIndex_) < environment_.registry->Size())
             ServingModule().CloseProc(container_);

@@ -28,11 +28,17 @@ void ReleaseLibrary(LibraryHandle library);
 std::u16string ExceptionText(uint32_t exceptionCode);
 
 // Runs call(context). Answers true when it returned; false, with the exception code, when a
-// structured exception escaped it. Exceptions that the callee raises and handles itself are
-// left alone.
+// structured exception (on Linux: a fault signal, SIGSEGV, SIGBUS, SIGFPE or SIGILL, raised on
+// this thread) escaped it. Exceptions that the callee raises and handles itself are left alone.
 bool CallGuarded(void (*call)(void* context), void* context, uint32_t& exceptionCode);
 
 // --- Paths and files -------------------------------------------------------------------------
+#if defined(_WIN32)
+constexpr char16_t kPathSeparator = u'\\';
+#else
+constexpr char16_t kPathSeparator = u'/';
+#endif
+
 // Case-insensitive file-name wildcard match ('*' and '?') of a path against one mask.
 bool PathMatchesMask(const std::u16string& path, const std::u16string& mask);
 
@@ -49,6 +55,11 @@ bool MakeDirectory(const std::u16string& path);
 // Opens an existing file for its attributes only and sets its creation and last-write times
 // (FILETIME values, UTC). Failures are not reported: the times simply stay as they were.
 void SetFileTimes(const std::u16string& path, uint64_t creationTime, uint64_t lastWriteTime);
+// Sets an existing directory's last-write time (FILETIME, UTC); failures are not reported.
+void SetDirectoryTime(const std::u16string& path, uint64_t lastWriteTime);
+// Takes the write permission away from an extracted file whose entry is read-only, where the
+// platform's hosts expect the plug-in to do so; failures are not reported.
+void MakeReadOnly(const std::u16string& path);
 // The form of a long path that the platform's file calls accept (unchanged where none is needed).
 std::u16string LongPathForm(const std::u16string& path);
 

@@ -5,9 +5,10 @@
 #include "archive/ArchiveObject.h"
 #include "plugin/AnsiHeader.h"
 #include "plugin/CodePages.h"
+#include "plugin/HeaderRecord.h"
+#include "plugin/HostDialogs.h"
 #include "plugin/PackerInterface.h"
 #include "plugin/PluginState.h"
-#include "platform/Platform.h"
 
 #if defined(_WIN32)
 #define PK_EXPORT extern "C"  // exported by name through Morvane.def
@@ -17,14 +18,28 @@
 
 namespace {
 
-bool AskUser(char* buffer, int32_t capacity) {
-    return platform::AskPassword(Plugin().pluginInstance, buffer, capacity);
+bool AskUser(char* buffer, int32_t capacity) { return AskPasswordOfUser(Plugin().pluginInstance, buffer, capacity); }
+
+void ReportHostProgress(const HostProgress& progress, int32_t amount) {
+    if (progress.wide) reinterpret_cast<tProcessDataProcW>(progress.wide)(nullptr, amount);
+    else if (progress.narrow) reinterpret_cast<tProcessDataProc>(progress.narrow)(nullptr, amount);
 }
 
 const ArchiveEnvironment& Environment() {
     static const ArchiveEnvironment environment{&Plugin().registry, &Plugin().passwords,
-                                                &Plugin().useExtensionFilters, AskUser};
+                                                &Plugin().useExtensionFilters, AskUser, ReportHostProgress};
     return environment;
+}
+
+// The interface's result code for an extraction answer of a sub-module.
+int ExtractionResult(int32_t answer) {
+    switch (answer) {
+        case 0: return 0;
+        case 1: return E_EWRITE;
+        case 2: return E_EREAD;
+        case 3: return E_BAD_DATA;
+        default: return E_EOPEN;
+    }
 }
 
 // Null is no archive either: answered like -1 instead of crashing.
@@ -37,6 +52,7 @@ const char16_t* Text(const PK_WCHAR* text) { return reinterpret_cast<const char1
 
 // Opens path for listing or extraction; null on any failure, out of memory included.
 ArchiveObject* OpenWide(const char16_t* path) {
+    ReleasePendingReport();
     if (!path) return nullptr;
     try {
         auto archive = std::make_unique<ArchiveObject>(Environment());
@@ -48,6 +64,7 @@ ArchiveObject* OpenWide(const char16_t* path) {
 }
 
 int Probe(const char16_t* path) {
+    ReleasePendingReport();
     if (!path) return 0;
     try {
         ArchiveObject archive(Environment());
@@ -93,7 +110,12 @@ PK_EXPORT int PK_CALL ReadHeaderExW(PK_HANDLE handle, tHeaderDataExW* headerData
     ArchiveObject* archive = ArchiveOf(handle);
     if (!archive || !headerData) return E_EOPEN;
     try {
-        return archive->ReadHeader(*headerData);
+        ListedEntry entry;
+        const int32_t answer = archive->ListNextEntry(entry);
+        if (answer == 0) return E_BAD_ARCHIVE;
+        if (answer == 2) return E_END_ARCHIVE;
+        FillHeaderRecord(entry, *headerData);
+        return 0;
     } catch (const std::bad_alloc&) {
         return E_NO_MEMORY;
     }
@@ -116,8 +138,10 @@ PK_EXPORT int PK_CALL ReadHeader(PK_HANDLE handle, tHeaderData* headerData) {
 PK_EXPORT int PK_CALL ProcessFileW(PK_HANDLE handle, int operation, PK_WCHAR* destPath, PK_WCHAR* destName) {
     ArchiveObject* archive = ArchiveOf(handle);
     if (!archive) return E_EOPEN;
+    if (operation == PK_SKIP || operation == PK_TEST) return 0;
+    if (!destName) return E_ECREATE;
     try {
-        return archive->ProcessFile(operation, Text(destPath), Text(destName));
+        return ExtractionResult(archive->ExtractCurrentEntryTo(Text(destPath), Text(destName)));
     } catch (const std::bad_alloc&) {
         return E_NO_MEMORY;
     }
@@ -150,13 +174,23 @@ PK_EXPORT void PK_CALL SetChangeVolProcW(PK_HANDLE handle, tChangeVolProcW /*cal
 #endif
 
 PK_EXPORT void PK_CALL SetProcessDataProc(PK_HANDLE handle, tProcessDataProc callback) {
-    if (ArchiveObject* archive = ArchiveOf(handle)) archive->SetProcessDataProc(callback);
+    if (ArchiveObject* archive = ArchiveOf(handle)) archive->progress.narrow = reinterpret_cast<void (*)()>(callback);
 }
 
 PK_EXPORT void PK_CALL SetProcessDataProcW(PK_HANDLE handle, tProcessDataProcW callback) {
-    if (ArchiveObject* archive = ArchiveOf(handle)) archive->SetProcessDataProcW(callback);
+    if (ArchiveObject* archive = ArchiveOf(handle)) archive->progress.wide = reinterpret_cast<void (*)()>(callback);
 }
 
 PK_EXPORT int PK_CALL GetPackerCaps() { return PK_CAPS_MULTIPLE | PK_CAPS_BY_CONTENT; }
 
 PK_EXPORT int PK_CALL GetBackgroundFlags() { return BACKGROUND_UNPACK; }
+
+#if defined(PK_UNIX_HOST)
+// Unix hosts lend their dialogs this way once the plug-in is loaded.
+PK_EXPORT void PK_CALL ExtensionInitialize(tExtensionStartupInfo* startupInfo) {
+    try {
+        AdoptHostDialogs(startupInfo);
+    } catch (...) {
+    }
+}
+#endif

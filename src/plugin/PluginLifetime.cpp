@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "config/IniDocument.h"
+#include "plugin/HostDialogs.h"
 #include "plugin/PluginState.h"
 #include "platform/Platform.h"
 
@@ -27,7 +28,7 @@ void LoadConfiguration(const std::u16string& pluginDirectory) {
     if (verbose == 0) return;
     std::u16string report;
     for (const LoadFailure& failure : failures) report += failure.moduleName + u":" + failure.errorText;
-    if (!report.empty()) platform::ShowReport(report, u"Morvane failed modules:");
+    if (!report.empty()) ShowFailureReport(report, u"Morvane failed modules:");
 }
 
 void OnProcessAttach(void* instance) {
@@ -35,4 +36,7 @@ void OnProcessAttach(void* instance) {
     LoadConfiguration(platform::ModuleDirectory(instance));
 }
 
-void OnProcessDetach() { Plugin().registry.Unload(); }
+void OnProcessDetach() {
+    ReleasePendingReport();
+    Plugin().registry.Unload();
+}

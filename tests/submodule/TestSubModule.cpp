@@ -20,6 +20,7 @@
 #include "platform/Platform.h"
 #define TESTMODULE_EXPORT  // exported by name through TestSubModule.def
 #else
+#include <sys/mman.h>
 #define TESTMODULE_EXPORT __attribute__((visibility("default")))
 #endif
 
@@ -117,12 +118,19 @@ void Log(const char* call, const std::string& fields = std::string()) {
     AppendToFile(Wide(settings.logPath), line);
 }
 
-// An address the compiler cannot see is null, so the store really happens and faults; the
-// sanitizers are kept out, so that it is a real fault in their builds too.
-__attribute__((no_sanitize("undefined"))) void WriteToAddressZero(void* = nullptr) {
+#if defined(_WIN32)
+// An address the compiler cannot see is null, so the store really happens and faults.
+void WriteToAddressZero(void* = nullptr) {
     volatile uintptr_t zero = 0;
     *reinterpret_cast<volatile int*>(zero) = 1;
 }
+#else
+// A page that may not be touched: the sanitized build would stop a null store before it faults.
+void WriteToAddressZero(void* = nullptr) {
+    static void* const page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    *static_cast<volatile int*>(page) = 1;
+}
+#endif
 
 // ---- Container files -------------------------------------------------------------------------
 

@@ -1,7 +1,10 @@
-// The platform seam on Linux: stand-ins that answer as the Windows calls do, for the core's tests.
+// The platform seam on Linux: the calls answer as the Windows ones do, so the core runs unchanged.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <ctime>
 
 #include <cstdio>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/posix/FaultGuard.h"
 #include "text/Utf8.h"
 
 namespace platform {
@@ -119,14 +123,9 @@ void ReleaseLibrary(LibraryHandle library) {
 }
 
 std::u16string ExceptionText(uint32_t exceptionCode) {
+    if (const char* name = FaultSignalName(exceptionCode)) return FromUtf8(std::string(name) + "\n");
     if (exceptionCode == 0xE0434352u) return u".NET code has thrown an exception";
     return FromUtf8("Unrecognized exception: " + std::to_string(exceptionCode));
-}
-
-// Linux has no structured exceptions to catch: the call runs unguarded.
-bool CallGuarded(void (*call)(void* context), void* context, uint32_t& /*exceptionCode*/) {
-    call(context);
-    return true;
 }
 
 bool PathMatchesMask(const std::u16string& path, const std::u16string& mask) {
@@ -141,13 +140,21 @@ std::u16string ModuleDirectory(void* instance) {
     return FromUtf8(slash == std::string::npos ? std::string("./") : file.substr(0, slash + 1));
 }
 
+// One write, so that the block never interleaves with the host's own lines on stderr.
 void ShowReport(const std::u16string& text, const std::u16string& caption) {
-    std::fprintf(stderr, "%s\n%s\n", ToUtf8(caption).c_str(), ToUtf8(text).c_str());
+    std::string block = ToUtf8(caption) + "\n" + ToUtf8(text);
+    if (block.back() != '\n') block += '\n';
+    for (size_t done = 0; done < block.size();) {
+        const ssize_t written = ::write(STDERR_FILENO, block.data() + done, block.size() - done);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        done += size_t(written);
+    }
 }
 
 namespace {
 
-// The core writes Windows paths; on Linux a backslash stands for the separator.
+// The core's tests write Windows paths; a backslash stands for the separator here too.
 std::string NativePath(const std::u16string& path) {
     std::string native = ToUtf8(path);
     for (char& c : native)
@@ -189,6 +196,20 @@ void SetFileTimes(const std::u16string& path, uint64_t /*creationTime*/, uint64_
     ::utimensat(AT_FDCWD, NativePath(path).c_str(), times, 0);
 }
 
+void SetDirectoryTime(const std::u16string& path, uint64_t lastWriteTime) {
+    timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1] = ToTimespec(lastWriteTime);
+    ::utimensat(AT_FDCWD, NativePath(path).c_str(), times, 0);
+}
+
+void MakeReadOnly(const std::u16string& path) {
+    const std::string native = NativePath(path);
+    struct stat info {};
+    if (::stat(native.c_str(), &info) == 0) ::chmod(native.c_str(), info.st_mode & 07555);
+}
+
 std::u16string LongPathForm(const std::u16string& path) { return path; }
 
 CivilTime LocalCivilTime(uint64_t utcFileTime) {
@@ -216,7 +237,8 @@ bool WideToAnsi(const char16_t* text, std::string& ansi) {
     return true;
 }
 
-// No dialog on Linux: the prompt behaves as if it could not be shown.
+// No dialog of its own on Linux (the host lends one, see plugin/HostDialogs): the prompt
+// behaves as if it could not be shown.
 bool AskPassword(void* /*instance*/, char* /*buffer*/, int32_t /*capacity*/) { return false; }
 
 }  // namespace platform

@@ -145,6 +145,22 @@ void SetFileTimes(const std::u16string& path, uint64_t creationTime, uint64_t la
     CloseHandle(file);
 }
 
+void SetDirectoryTime(const std::u16string& path, uint64_t lastWriteTime) {
+    HANDLE directory = INVALID_HANDLE_VALUE;
+    const bool opened = WithLongPathRetry(path, [&](const wchar_t* p) {
+        directory = CreateFileW(p, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        return directory != INVALID_HANDLE_VALUE;
+    });
+    if (!opened) return;
+    const FILETIME lastWrite = Split(lastWriteTime);
+    SetFileTime(directory, nullptr, nullptr, &lastWrite);
+    CloseHandle(directory);
+}
+
+// Windows hosts keep the attributes of the header themselves: the plug-in sets none.
+void MakeReadOnly(const std::u16string& /*path*/) {}
+
 std::u16string LongPathForm(const std::u16string& path) {
     if (path.size() < MAX_PATH || !IsDrivePath(path)) return path;
     // The long form switches off the system's own normalisation, so do its part here.
