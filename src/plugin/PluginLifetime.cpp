@@ -32,7 +32,11 @@ void LoadConfiguration(const std::u16string& pluginDirectory) {
 
 void OnProcessAttach(void* instance) {
     Plugin().pluginInstance = instance;
-    LoadConfiguration(platform::ModuleDirectory(instance));
+    // Nothing may escape into the loader: what loaded before a failure stays registered.
+    try {
+        LoadConfiguration(platform::ModuleDirectory(instance));
+    } catch (...) {
+    }
 }
 
 void OnProcessDetach() { Plugin().registry.Unload(); }

@@ -14,11 +14,14 @@ const wchar_t* W(const std::u16string& text) { return reinterpret_cast<const wch
 
 std::u16string U(const wchar_t* text) { return std::u16string(reinterpret_cast<const char16_t*>(text)); }
 
-// Copies a text that FormatMessageW or we allocated with LocalAlloc, then frees it.
+// Copies a text that FormatMessageW or we allocated with LocalAlloc, then frees it, also when
+// the copy cannot be made.
 std::u16string TakeLocalText(wchar_t* text) {
-    std::u16string copy = text ? U(text) : std::u16string();
-    LocalFree(text);
-    return copy;
+    struct Owner {
+        wchar_t* text;
+        ~Owner() { LocalFree(text); }
+    } owner{text};
+    return text ? U(text) : std::u16string();
 }
 
 wchar_t* LocalFallback(const wchar_t* format, uint32_t code, size_t limit) {
