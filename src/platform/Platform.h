@@ -36,7 +36,8 @@ bool CallGuarded(void (*call)(void* context), void* context, uint32_t& exception
 // Case-insensitive file-name wildcard match ('*' and '?') of a path against one mask.
 bool PathMatchesMask(const std::u16string& path, const std::u16string& mask);
 
-// The folder of the loaded module (library) behind instance, ending in a path separator.
+// The folder of the loaded module (library) behind instance, ending in a path separator; empty
+// when the platform cannot tell.
 std::u16string ModuleDirectory(void* instance);
 
 constexpr uint32_t kAttributeDirectory = 0x10;

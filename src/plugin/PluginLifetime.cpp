@@ -34,7 +34,9 @@ void OnProcessAttach(void* instance) {
     Plugin().pluginInstance = instance;
     // Nothing may escape into the loader: what loaded before a failure stays registered.
     try {
-        LoadConfiguration(platform::ModuleDirectory(instance));
+        const std::u16string directory = platform::ModuleDirectory(instance);
+        // Without its own folder the plug-in has no configuration, rather than some other folder's.
+        if (!directory.empty()) LoadConfiguration(directory);
     } catch (...) {
     }
 }

@@ -135,10 +135,10 @@ bool PathMatchesMask(const std::u16string& path, const std::u16string& mask) {
 
 std::u16string ModuleDirectory(void* instance) {
     Dl_info info{};
-    if (!instance || !dladdr(instance, &info) || !info.dli_fname) return u"./";
+    if (!instance || !dladdr(instance, &info) || !info.dli_fname) return std::u16string();
     std::string file(info.dli_fname);
     const size_t slash = file.rfind('/');
-    return FromUtf8(slash == std::string::npos ? std::string("./") : file.substr(0, slash + 1));
+    return slash == std::string::npos ? std::u16string() : FromUtf8(file.substr(0, slash + 1));
 }
 
 void ShowReport(const std::u16string& text, const std::u16string& caption) {

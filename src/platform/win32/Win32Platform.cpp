@@ -85,7 +85,7 @@ std::u16string ModuleDirectory(void* instance) {
     std::vector<wchar_t> buffer(2048);
     for (;;) {
         const DWORD length = GetModuleFileNameW(static_cast<HMODULE>(instance), buffer.data(), buffer.size());
-        if (length == 0) return std::u16string(u"\\");
+        if (length == 0) return std::u16string();
         if (length < buffer.size()) break;
         buffer.resize(buffer.size() * 2);
     }
