@@ -50,8 +50,13 @@ bool MakeDirectory(const std::u16string& path);
 // Opens an existing file for its attributes only and sets its creation and last-write times
 // (FILETIME values, UTC). Failures are not reported: the times simply stay as they were.
 void SetFileTimes(const std::u16string& path, uint64_t creationTime, uint64_t lastWriteTime);
-// The form of a long path that the platform's file calls accept (unchanged where none is needed).
-std::u16string LongPathForm(const std::u16string& path);
+// What a path names: a directory's plain form is refused sooner, as it must leave room for a
+// file name inside it.
+enum class PathKind { File, Directory };
+// The form of a path that the platform's file calls accept at any length: a path too long for its
+// plain form becomes a full path with "." and ".." resolved, in the long form (also for network
+// paths); any other path comes back unchanged.
+std::u16string LongPathForm(const std::u16string& path, PathKind kind = PathKind::File);
 
 // --- Time -------------------------------------------------------------------------------------
 struct CivilTime {

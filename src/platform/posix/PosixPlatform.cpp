@@ -189,7 +189,7 @@ void SetFileTimes(const std::u16string& path, uint64_t /*creationTime*/, uint64_
     ::utimensat(AT_FDCWD, NativePath(path).c_str(), times, 0);
 }
 
-std::u16string LongPathForm(const std::u16string& path) { return path; }
+std::u16string LongPathForm(const std::u16string& path, PathKind /*kind*/) { return path; }
 
 CivilTime LocalCivilTime(uint64_t utcFileTime) {
     CivilTime civil;

@@ -102,15 +102,27 @@ void ShowReport(const std::u16string& text, const std::u16string& caption) {
 namespace platform {
 namespace {
 
-bool IsDrivePath(const std::u16string& path) {
-    return path.size() >= 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/');
+bool StartsWith(const std::u16string& text, const char16_t* prefix) {
+    return text.compare(0, std::char_traits<char16_t>::length(prefix), prefix) == 0;
+}
+
+// The system's full form of path: absolute, "/" turned into "\\", "." and ".." resolved as the
+// plain form would be. Empty when it cannot be had.
+std::u16string FullPath(const std::u16string& path) {
+    std::vector<wchar_t> buffer(path.size() + MAX_PATH);
+    for (;;) {
+        const DWORD length = GetFullPathNameW(W(path), DWORD(buffer.size()), buffer.data(), nullptr);
+        if (length == 0) return std::u16string();
+        if (length < buffer.size()) return std::u16string(reinterpret_cast<const char16_t*>(buffer.data()), length);
+        buffer.resize(length);
+    }
 }
 
 // Runs fileCall on the path and, when that is refused and the path is long, on its long form.
 template <typename FileCall>
-bool WithLongPathRetry(const std::u16string& path, FileCall fileCall) {
+bool WithLongPathRetry(const std::u16string& path, PathKind kind, FileCall fileCall) {
     if (fileCall(W(path))) return true;
-    const std::u16string longForm = LongPathForm(path);
+    const std::u16string longForm = LongPathForm(path, kind);
     return longForm != path && fileCall(W(longForm));
 }
 
@@ -124,19 +136,20 @@ FILETIME Split(uint64_t time) {
 }  // namespace
 
 bool ReadAttributes(const std::u16string& path, uint32_t& attributes) {
-    return WithLongPathRetry(path, [&](const wchar_t* p) {
+    return WithLongPathRetry(path, PathKind::Directory, [&](const wchar_t* p) {
         attributes = GetFileAttributesW(p);
         return attributes != INVALID_FILE_ATTRIBUTES;
     });
 }
 
 bool MakeDirectory(const std::u16string& path) {
-    return WithLongPathRetry(path, [](const wchar_t* p) { return CreateDirectoryW(p, nullptr) != FALSE; });
+    return WithLongPathRetry(path, PathKind::Directory,
+                             [](const wchar_t* p) { return CreateDirectoryW(p, nullptr) != FALSE; });
 }
 
 void SetFileTimes(const std::u16string& path, uint64_t creationTime, uint64_t lastWriteTime) {
     HANDLE file = INVALID_HANDLE_VALUE;
-    const bool opened = WithLongPathRetry(path, [&](const wchar_t* p) {
+    const bool opened = WithLongPathRetry(path, PathKind::File, [&](const wchar_t* p) {
         file = CreateFileW(p, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
         return file != INVALID_HANDLE_VALUE;
@@ -148,13 +161,17 @@ void SetFileTimes(const std::u16string& path, uint64_t creationTime, uint64_t la
     CloseHandle(file);
 }
 
-std::u16string LongPathForm(const std::u16string& path) {
-    if (path.size() < MAX_PATH || !IsDrivePath(path)) return path;
-    // The long form switches off the system's own normalisation, so do its part here.
-    std::u16string longForm = u"\\\\?\\" + path;
-    for (char16_t& c : longForm)
-        if (c == u'/') c = u'\\';
-    return longForm;
+std::u16string LongPathForm(const std::u16string& path, PathKind kind) {
+    // CreateDirectoryW keeps 12 characters of MAX_PATH for an 8.3 file name inside.
+    const size_t plainLimit = kind == PathKind::Directory ? MAX_PATH - 12 : MAX_PATH;
+    // Device and long forms are taken as they are.
+    if (StartsWith(path, u"\\\\?\\") || StartsWith(path, u"\\\\.\\")) return path;
+    // The long form switches off the system's own normalisation, so it is done here first.
+    const std::u16string full = FullPath(path);
+    if (full.size() < plainLimit) return path;
+    if (StartsWith(full, u"\\\\")) return u"\\\\?\\UNC\\" + full.substr(2);
+    if (full.size() >= 3 && full[1] == u':' && full[2] == u'\\') return u"\\\\?\\" + full;
+    return path;
 }
 
 CivilTime LocalCivilTime(uint64_t utcFileTime) {
