@@ -70,6 +70,23 @@ CivilTime LocalCivilTime(uint64_t utcFileTime);
 bool AnsiToWide(const char* text, std::u16string& wide);
 bool WideToAnsi(const char16_t* text, std::string& ansi);
 
+// --- Locking -----------------------------------------------------------------------------------
+// A lock for a short stretch of work on shared data, never held across a call out of Morvane.
+// The platform's own primitive, not the C++ library's: on Windows that one would bring in a
+// threading runtime that takes a thread-local slot at every load of the plug-in.
+class Lock {
+public:
+    Lock();
+    ~Lock();
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+    void lock();
+    void unlock();
+
+private:
+    alignas(16) unsigned char state_[64];
+};
+
 // --- User interface --------------------------------------------------------------------------
 void ShowReport(const std::u16string& text, const std::u16string& caption);
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -38,7 +39,7 @@ struct Settings {
     char nullProc[32];
     uint32_t version, raiseCode;
     int32_t loadAnswer;
-    bool loadFault, loadRaise, loadHandledFault;
+    bool loadFault, loadRaise, loadHandledFault, loadThrows;
 };
 
 // A lock without a destructor, for the same reason; it is only ever held for a moment.
@@ -345,6 +346,7 @@ void ApplySettings(const std::vector<Wide>& items) {
             settings.loadRaise = true;
             settings.raiseCode = uint32_t(std::strtoul(value.c_str(), nullptr, 16));
         } else if (key == "LoadHandledFault") settings.loadHandledFault = value == "1";
+        else if (key == "LoadThrows") settings.loadThrows = value == "1";
     }
     if (identity.empty()) identity = FileStem(OwnLibraryPath());
     // A module without a section of its own still logs where the tests point it.
@@ -376,6 +378,13 @@ extern "C" TESTMODULE_EXPORT int32_t SM_CALL LoadSubModule(SubModuleInterface* m
     if (settings.loadHandledFault) fields += Field("handled", HandledFault());
     Log("LoadSubModule", fields);
 
+    if (settings.loadThrows) {
+        // A C++ exception thrown and caught inside the module, as any C++ module may do.
+        try {
+            throw std::runtime_error("caught at once");
+        } catch (const std::runtime_error&) {
+        }
+    }
     if (settings.loadFault) WriteToAddressZero();
 #if defined(_WIN32)
     if (settings.loadRaise) RaiseException(settings.raiseCode, 0, 0, nullptr);

@@ -1,6 +1,7 @@
 // The platform seam on Linux: stand-ins that answer as the Windows calls do, for the core's tests.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <ctime>
 
@@ -215,6 +216,13 @@ bool WideToAnsi(const char16_t* text, std::string& ansi) {
     ansi = ToUtf8(text);
     return true;
 }
+
+static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 16, "Lock's storage holds a mutex");
+
+Lock::Lock() { pthread_mutex_init(reinterpret_cast<pthread_mutex_t*>(state_), nullptr); }
+Lock::~Lock() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(state_)); }
+void Lock::lock() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(state_)); }
+void Lock::unlock() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(state_)); }
 
 // No dialog on Linux: the prompt behaves as if it could not be shown.
 bool AskPassword(void* /*instance*/, char* /*buffer*/, int32_t /*capacity*/) { return false; }

@@ -174,6 +174,13 @@ std::u16string LongPathForm(const std::u16string& path, PathKind kind) {
     return path;
 }
 
+static_assert(sizeof(SRWLOCK) <= 64 && alignof(SRWLOCK) <= 16, "Lock's storage holds an SRW lock");
+
+Lock::Lock() { InitializeSRWLock(reinterpret_cast<SRWLOCK*>(state_)); }
+Lock::~Lock() = default;  // an SRW lock holds no resources
+void Lock::lock() { AcquireSRWLockExclusive(reinterpret_cast<SRWLOCK*>(state_)); }
+void Lock::unlock() { ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(state_)); }
+
 CivilTime LocalCivilTime(uint64_t utcFileTime) {
     const FILETIME utc = Split(utcFileTime);
     FILETIME local{};
