@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
           g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32
-          binutils-mingw-w64 googletest wine wine64 wine32:i386 tar xvfb x11-apps imagemagick)
+          binutils-mingw-w64 googletest wine wine64 wine32:i386 tar xvfb x11-apps imagemagick
+          clang libclang-rt-14-dev)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 

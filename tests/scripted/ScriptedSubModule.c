@@ -268,6 +268,6 @@ SCRIPTED_EXPORT int32_t SM_CALL UnloadSubModule(void) {
 }
 
 /* The exports must have exactly the contract's types. */
-static const LoadSubModuleFunction loadSubModuleType = LoadSubModule;
-static const UnloadSubModuleFunction unloadSubModuleType = UnloadSubModule;
-SM_STATIC_ASSERT(sizeof(loadSubModuleType) && sizeof(unloadSubModuleType), "exports of the contract's types");
+SM_STATIC_ASSERT(__builtin_types_compatible_p(__typeof__(&LoadSubModule), LoadSubModuleFunction) &&
+                     __builtin_types_compatible_p(__typeof__(&UnloadSubModule), UnloadSubModuleFunction),
+                 "exports of the contract's types");

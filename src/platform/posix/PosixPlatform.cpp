@@ -157,15 +157,22 @@ std::string NativePath(const std::u16string& path) {
 }
 
 constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
+// Windows converts no FILETIME of 2^63 and more.
+constexpr uint64_t kLargestFileTime = 0x7FFFFFFFFFFFFFFFull;
 
+// Counted in unsigned arithmetic: a sub-module may hand any 64-bit value.
 timespec ToTimespec(uint64_t fileTime) {
-    const int64_t sinceEpoch = int64_t(fileTime) - int64_t(kUnixEpochAsFileTime);
+    const bool beforeEpoch = fileTime < kUnixEpochAsFileTime;
+    const uint64_t distance = beforeEpoch ? kUnixEpochAsFileTime - fileTime : fileTime - kUnixEpochAsFileTime;
     timespec time{};
-    time.tv_sec = sinceEpoch / 10000000;
-    time.tv_nsec = (sinceEpoch % 10000000) * 100;
-    if (time.tv_nsec < 0) {
-        time.tv_nsec += 1000000000;
-        --time.tv_sec;
+    time.tv_sec = time_t(distance / 10000000);
+    time.tv_nsec = long(distance % 10000000) * 100;
+    if (beforeEpoch) {
+        time.tv_sec = -time.tv_sec;
+        if (time.tv_nsec != 0) {
+            --time.tv_sec;
+            time.tv_nsec = 1000000000 - time.tv_nsec;
+        }
     }
     return time;
 }
@@ -194,6 +201,7 @@ std::u16string LongPathForm(const std::u16string& path, PathKind /*kind*/) { ret
 
 CivilTime LocalCivilTime(uint64_t utcFileTime) {
     CivilTime civil;
+    if (utcFileTime > kLargestFileTime) return civil;
     const time_t seconds = ToTimespec(utcFileTime).tv_sec;
     tm local{};
     if (!localtime_r(&seconds, &local)) return civil;
