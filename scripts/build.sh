@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the configurations named as arguments, or all of them: build/native (Linux, ASan and
-# UBSan), build/win64, build/win32 and build/fuzz (the libFuzzer targets, clang).
+# UBSan), build/win64, build/win32, build/fuzz (the libFuzzer targets, clang) and build/tsan (the
+# stress test under ThreadSanitizer).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${MORVANE_BUILD_DIR:-$root/build}"
@@ -13,7 +14,7 @@ configure() {  # name [cmake arguments...]
   cmake --build "$build/$name"
 }
 
-all=(native win64 win32 fuzz)
+all=(native win64 win32 fuzz tsan)
 names=("$@")
 [ ${#names[@]} -gt 0 ] || names=("${all[@]}")
 for name in "${names[@]}"; do
@@ -22,6 +23,7 @@ for name in "${names[@]}"; do
     win64) configure win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" ;;
     win32) configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" ;;
     fuzz) configure fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DMORVANE_FUZZ=ON ;;
+    tsan) configure tsan -DMORVANE_TSAN=ON ;;
     *) echo "build.sh: unknown configuration $name (known: ${all[*]})" >&2; exit 2 ;;
   esac
 done
@@ -29,6 +31,6 @@ done
 # One CTest run over every build, so that one summary line closes it.
 if [ $# -eq 0 ]; then
   cat > "$build/CTestTestfile.cmake" <<CTEST
-subdirs("native" "win64" "win32" "fuzz")
+subdirs("native" "win64" "win32" "fuzz" "tsan")
 CTEST
 fi

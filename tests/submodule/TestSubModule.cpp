@@ -132,6 +132,8 @@ struct OpenRule {
 
 // Everything a handle stands for: read-only once parsed, so threads may share a module freely.
 struct Container {
+    static constexpr uint32_t kLive = 0xC0DE0001u;
+    uint32_t magic = kLive;  // cleared when closed, so that a second close is seen
     std::vector<OpenRule> opens;
     bool hasPassword = false;
     std::string password;
@@ -143,6 +145,10 @@ struct Container {
 // Refused containers are never closed by the host; they wait here for UnloadSubModule.
 SpinLock refusedLock;
 Container* refused = nullptr;
+
+// What became of the containers, for tests that check each was closed exactly once.
+std::atomic<int64_t> containersOpened{0}, containersClosed{0}, containersRefused{0}, badCloses{0};
+static_assert(std::is_trivially_destructible<std::atomic<int64_t>>::value, "counters outlive static destructors");
 
 Entry ParseEntry(const std::vector<std::string>& fields) {
     Entry entry;
@@ -223,7 +229,10 @@ int32_t SM_CALL OpenProc(OpenRequest request, ContainerHandle* handle, void* own
                         Field("reserved", std::to_string(request.Reserved1) + "," + std::to_string(request.Reserved2)) +
                         Field("owner", Hex(owner)) + Field("answer", fault ? std::string("fault") : std::to_string(answer)));
     if (fault) WriteToAddressZero();
-    if (answer == SM_OPEN_OK && handle) *handle = container.release();
+    if (answer == SM_OPEN_OK && handle) {
+        *handle = container.release();
+        ++containersOpened;
+    }
     return answer;
 }
 
@@ -232,6 +241,7 @@ int32_t SM_CALL PrepareProc(ContainerHandle handle) {
     const int32_t answer = container ? container->prepareAnswer : 0;
     Log("PrepareProc", Field("handle", Hex(handle)) + Field("answer", answer));
     if (answer == 0 && container) {
+        ++containersRefused;
         std::lock_guard<SpinLock> guard(refusedLock);
         container->nextRefused = refused;
         refused = container;
@@ -241,7 +251,16 @@ int32_t SM_CALL PrepareProc(ContainerHandle handle) {
 
 int32_t SM_CALL CloseProc(ContainerHandle handle) {
     Log("CloseProc", Field("handle", Hex(handle)));
-    delete static_cast<Container*>(handle);
+    Container* container = static_cast<Container*>(handle);
+    if (container && container->magic != Container::kLive) {
+        ++badCloses;  // closed before: freeing it again would corrupt the heap
+        return 0;
+    }
+    if (container) {
+        container->magic = 0;
+        ++containersClosed;
+    }
+    delete container;
     return 1;
 }
 
@@ -410,6 +429,15 @@ extern "C" TESTMODULE_EXPORT int32_t SM_CALL UnloadSubModule(void) {
     return 1;
 }
 #endif
+
+// Containers opened (OpenProc answered 1), closed, released after PrepareProc refused them, and
+// closes of a handle that was no live container, since the module was loaded.
+extern "C" TESTMODULE_EXPORT void TestModuleContainers(int64_t* counts) {
+    counts[0] = containersOpened;
+    counts[1] = containersClosed;
+    counts[2] = containersRefused;
+    counts[3] = badCloses;
+}
 
 // The exports must have exactly the contract's types.
 [[maybe_unused]] static const LoadSubModuleFunction kLoadSubModuleType = LoadSubModule;
