@@ -4,6 +4,6 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh"
+"$root/scripts/build.sh" native win64 win32  # the fuzz and ThreadSanitizer builds serve the tests only
 . "$root/scripts/wine-session.sh"
 "$root/scripts/demo.sh" "${MORVANE_BUILD_DIR:-$root/build}/win64" "$@"
