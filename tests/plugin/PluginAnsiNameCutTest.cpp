@@ -14,13 +14,15 @@ TEST(PluginAnsiNameCut, NeverLeavesHalfASurrogatePair) {
     folder.AddModule("m");
     folder.WriteIni(PluginUnderTest::IniName(), "[Modules]\nm=m" TESTMODULE_SUFFIX "\n");
     PluginUnderTest plugin(folder);
-    const std::string face = "\xF0\x9F\x98\x80";  // U+1F600: two UTF-16 code units
+    const std::string face = "\xF0\x9F\x98\x80";   // U+1F600: D83D DE00
+    const std::string first = "\xF0\x90\x80\x80";  // U+10000: D800 DC00, the lowest pair
     struct Case {
         std::string name;
         std::string shown;
     };
     const Case cases[] = {
         {std::string(258, 'a') + face, std::string(258, 'a')},  // the pair straddles the 259th unit
+        {std::string(258, 'c') + first, std::string(258, 'c')},
         {std::string(259, 'a') + face, std::string(259, 'a')},
         {std::string(300, 'b'), std::string(259, 'b')},
     };
