@@ -156,6 +156,21 @@ std::string Cycle(const Packer& packer, const Archive& archive, const fs::path& 
     return problem;
 }
 
+// The test module's TestModuleThrowAndCatch in the copy loaded as name.
+using ThrowAndCatchFunction = int32_t (*)(int32_t);
+ThrowAndCatchFunction ThrowAndCatchIn(const ModuleFolder& folder, const std::string& name) {
+    const fs::path library = folder.folder.Path() / folder.LibraryName(name);
+#if defined(_WIN32)
+    return reinterpret_cast<ThrowAndCatchFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(library.wstring().c_str()), "TestModuleThrowAndCatch")));
+#else
+    void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    auto function = reinterpret_cast<ThrowAndCatchFunction>(handle ? dlsym(handle, "TestModuleThrowAndCatch") : nullptr);
+    if (handle) dlclose(handle);
+    return function;
+#endif
+}
+
 // What the test module copies counted: opened, closed, released after a refused PrepareProc, bad closes.
 struct Counts {
     int64_t opened = 0, closed = 0, refused = 0, bad = 0;
@@ -258,6 +273,21 @@ TEST(Stress, EightThreadsProbeOpenListExtractAndClose) {
     }
     const Counts a = ModuleCounts(folder, "a");
     EXPECT_GE(a.opened, int64_t(kThreads) * STRESS_CYCLES / 2);  // the cycles really ran
+
+    // All threads at once throw and catch inside a module: each must see its own exceptions, so
+    // each keeps its own exception state (on Windows the one that ExceptionGlobals.cpp keeps).
+    const ThrowAndCatchFunction throwAndCatch = ThrowAndCatchIn(folder, "b");
+    ASSERT_NE(throwAndCatch, nullptr);
+    std::atomic<int> ready{0}, wrongCatches{0};
+    std::vector<std::thread> throwers;
+    for (int t = 0; t < kThreads; ++t) {
+        throwers.emplace_back([&] {
+            for (++ready; ready < kThreads;) std::this_thread::yield();
+            wrongCatches += throwAndCatch(STRESS_CYCLES * 20);
+        });
+    }
+    for (std::thread& thrower : throwers) thrower.join();
+    EXPECT_EQ(wrongCatches.load(), 0) << "a catch saw another thread's exception";
 #if !defined(_WIN32)
     OnProcessDetach();
 #endif

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -437,6 +438,27 @@ extern "C" TESTMODULE_EXPORT void TestModuleContainers(int64_t* counts) {
     counts[1] = containersClosed;
     counts[2] = containersRefused;
     counts[3] = badCloses;
+}
+
+// Throws and catches rounds times, each catch looking at its exception again through
+// std::current_exception; answers how many rounds saw another exception than their own. Run
+// from several threads at once, it shows whether each thread keeps its own exception state.
+extern "C" TESTMODULE_EXPORT int32_t TestModuleThrowAndCatch(int32_t rounds) {
+    const uintptr_t own = reinterpret_cast<uintptr_t>(&rounds);  // differs from thread to thread
+    int32_t wrong = 0;
+    for (int32_t round = 0; round < rounds; ++round) {
+        try {
+            throw own + uintptr_t(round);
+        } catch (uintptr_t thrown) {
+            std::this_thread::yield();  // let other threads throw while this exception is caught
+            try {
+                std::rethrow_exception(std::current_exception());
+            } catch (uintptr_t again) {
+                if (thrown != own + uintptr_t(round) || again != thrown) ++wrong;
+            }
+        }
+    }
+    return wrong;
 }
 
 // The exports must have exactly the contract's types.
