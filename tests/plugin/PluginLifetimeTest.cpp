@@ -46,6 +46,31 @@ TEST(PluginLifetime, WithoutIniFileNothingIsClaimed) {
     EXPECT_EQ(plugin.Probe((folder.folder.Path() / "c.txt").u16string()), 0);
 }
 
+TEST(PluginLifetime, ExtensionFilterSwitch) {
+    struct Case {
+        const char* general;
+        bool filtering;
+    };
+    const std::vector<Case> cases = {{"", true},
+                                     {"UseExtensionFilters=1", true},
+                                     {"UseExtensionFilters=1abc", true},
+                                     {"UseExtensionFilters= 1", true},
+                                     {"UseExtensionFilters=0", false},
+                                     {"UseExtensionFilters=2", false},
+                                     {"UseExtensionFilters=abc", false},
+                                     {"UseExtensionFilters=-1", false},
+                                     {"UseExtensionFilters=4294967297", false}};  // clamped, not wrapped to 1
+    for (const Case& c : cases) {
+        ModuleFolder folder;
+        folder.AddModule("iso");
+        folder.WriteIni(PluginUnderTest::IniName(), std::string("[General]\n") + c.general +
+                                                        "\n[Modules]\niso=iso" + S + "\n[Filters]\niso=*.iso\n");
+        WriteFile(folder.folder.Path() / "disk.img", "MORVANE-TEST-CONTAINER\nopen\t*\t1\n");
+        PluginUnderTest plugin(folder);
+        EXPECT_EQ(plugin.Probe((folder.folder.Path() / "disk.img").u16string()), c.filtering ? 0 : 1) << c.general;
+    }
+}
+
 #if defined(_WIN32)
 TEST(PluginLifetime, FailureReportShowsFailuresInOrderWhenVerbose) {
     struct Case {
@@ -77,26 +102,4 @@ TEST(PluginLifetime, FailureReportShowsFailuresInOrderWhenVerbose) {
     }
 }
 
-TEST(PluginLifetime, ExtensionFilterSwitch) {
-    struct Case {
-        const char* general;
-        bool filtering;
-    };
-    const std::vector<Case> cases = {{"", true},
-                                     {"UseExtensionFilters=1", true},
-                                     {"UseExtensionFilters=1abc", true},
-                                     {"UseExtensionFilters= 1", true},
-                                     {"UseExtensionFilters=0", false},
-                                     {"UseExtensionFilters=2", false},
-                                     {"UseExtensionFilters=abc", false}};
-    for (const Case& c : cases) {
-        ModuleFolder folder;
-        folder.AddModule("iso");
-        folder.WriteIni(PluginUnderTest::IniName(), std::string("[General]\n") + c.general +
-                                                        "\n[Modules]\niso=iso.dll\n[Filters]\niso=*.iso\n");
-        WriteFile(folder.folder.Path() / "disk.img", "MORVANE-TEST-CONTAINER\nopen\t*\t1\n");
-        PluginUnderTest plugin(folder);
-        EXPECT_EQ(plugin.Probe((folder.folder.Path() / "disk.img").u16string()), c.filtering ? 0 : 1) << c.general;
-    }
-}
 #endif
