@@ -72,6 +72,14 @@ std::vector<Case> NameCases() {
                          std::string(before - 1, 'a') + pairAnsi, true});
         cases.push_back({"surrogate pairs only", Repeat(pair, 129), Repeat(pairAnsi, 259 / pairAnsi.size()), true});
     }
+    // The lowest pair ends in U+DC00: cutting the letter after it must leave the pair alone.
+    const std::u16string lowest = u"\U00010000";
+    const std::string lowestAnsi = Ansi(lowest);
+    if (lowestAnsi.size() >= 3 && Ansi(lowest.substr(0, 1)).size() < lowestAnsi.size()) {
+        const size_t before = 259 - lowestAnsi.size();
+        cases.push_back({"a surrogate pair before a cut letter stays whole", std::u16string(before, u'a') + lowest + u"b",
+                         std::string(before, 'a') + lowestAnsi, true});
+    }
     return cases;
 }
 
