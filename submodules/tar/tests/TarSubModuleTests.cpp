@@ -420,6 +420,71 @@ TEST_F(TarSubModuleTest, NamesAreDecodedInTheConfiguredCodePage) {
     }
 }
 
+// Names that are not valid UTF-8 reach Morvane with a replacement character for each bad sequence.
+TEST_F(TarSubModuleTest, MalformedUtf8NamesGetReplacementCharacters) {
+    struct Case {
+        std::string stored, shown;
+    };
+    const std::string replacement = "\xEF\xBF\xBD";
+    const std::vector<Case> cases = {
+        {"plain.txt", "plain.txt"},
+        {"euro \xE2\x82\xAC", "euro \xE2\x82\xAC"},
+        {"pair \xF0\x9F\x98\x80", "pair \xF0\x9F\x98\x80"},
+        {"overlong \xC0\xAF.", "overlong " + replacement + "."},
+        {"cut \xE2\x82.", "cut " + replacement + "."},
+        {"cut at the end \xE2\x82", "cut at the end " + replacement},
+        {"surrogate \xED\xA0\x80.", "surrogate " + replacement + "."},
+        {"too high \xF4\x90\x80\x80.", "too high " + replacement + "."},
+        {"no lead \x80.", "no lead " + replacement + "."},
+        {"never a lead \xFF.", "never a lead " + replacement + "."},
+    };
+    const fs::path source = work / "src";
+    fs::create_directories(source);
+    std::string list;
+    for (const Case& c : cases) {
+        WriteFile(source / c.stored, "x");
+        list += c.stored + '\0';
+    }
+    WriteFile(work / "list", list);
+    Shell("tar --format=gnu -cf " + Quote((work / "names.tar").string()) + " -C " + Quote(source.string()) +
+          " --null -T " + Quote((work / "list").string()));
+    ContainerHandle handle = OpenOrFail(work / "names.tar");
+    int32_t end = 0;
+    const std::vector<EntryInfo> entries = List(handle, end);
+    ASSERT_EQ(entries.size(), cases.size());
+    for (size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(NameOf(entries[i]), cases[i].shown) << cases[i].stored;
+}
+
+// Morvane composes targets with backslashes, and a path may hold any UTF-16, paired or not.
+TEST_F(TarSubModuleTest, TargetPathsReachTheFileSystemAsUtf8) {
+    fs::create_directories(work / "src");
+    WriteFile(work / "src" / "f", "content");
+    Shell("tar --format=gnu -cf " + Quote((work / "a.tar").string()) + " -C " + Quote((work / "src").string()) + " f");
+    ContainerHandle handle = OpenOrFail(work / "a.tar");
+    int32_t end = 0;
+    ASSERT_EQ(List(handle, end).size(), 1u);
+    fs::create_directories(work / "out" / "sub");
+    const std::u16string out = text::FromUtf8((work / "out").string());
+    struct Case {
+        std::u16string target;
+        fs::path file;
+    };
+    const std::vector<Case> cases = {
+        {out + u"\\sub\\backslashes", work / "out" / "sub" / "backslashes"},
+        {out + u"/pair \U0001F600", work / "out" / "pair \xF0\x9F\x98\x80"},
+        {out + u"/lone high " + std::u16string(1, char16_t(0xD83D)) + u".", work / "out" / "lone high \xEF\xBF\xBD."},
+        {out + u"/lone low " + std::u16string(1, char16_t(0xDE00)), work / "out" / "lone low \xEF\xBF\xBD"},
+        {out + u"/reversed " + std::u16string{char16_t(0xDE00), char16_t(0xD83D)},
+         work / "out" / "reversed \xEF\xBF\xBD\xEF\xBF\xBD"},
+    };
+    for (const Case& c : cases) {
+        const WideText target(c.target);
+        ExtractRequest request{0, 0, target.get(), &progressCalls, RecordProgress};
+        EXPECT_EQ(module.ExtractProc(handle, request), SM_EXTRACT_OK) << c.file;
+        EXPECT_EQ(ReadFile(c.file), "content") << c.file;
+    }
+}
+
 // ---- Times the FILETIME range can and cannot hold ---------------------------------------------
 
 TEST_F(TarSubModuleTest, TimesBeforeFileTimeBeganAreNoTime) {
@@ -494,7 +559,8 @@ TEST_F(TarSubModuleTest, ExtractionFailures) {
         EXPECT_EQ(module.ExtractProc(handle, request), c.answer) << c.what;
         EXPECT_FALSE(fs::exists(work / "out" / "x")) << c.what;
     }
-    ExtractRequest request{0, 0, WideText(work / "out" / "x").get(), &progressCalls, RecordProgress};
+    const WideText target(work / "out" / "x");
+    ExtractRequest request{0, 0, target.get(), &progressCalls, RecordProgress};
     EXPECT_EQ(module.ExtractProc(nullptr, request), kExtractUnsupported);
 
     // The archive shrinks after it was listed: the data is incomplete, and no partial file stays.
