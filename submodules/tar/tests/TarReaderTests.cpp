@@ -486,6 +486,9 @@ std::vector<Damage> DamagedArchives() {
         {"pax size negative", WithPaxRecords(PaxRecord("size", "-5")), Problem::BadPaxRecord, 0},
         {"pax size too large", WithPaxRecords(PaxRecord("size", "99999999999999999999")), Problem::BadPaxRecord, 0},
         {"pax mtime not a number", WithPaxRecords(PaxRecord("mtime", "soon")), Problem::BadPaxRecord, 0},
+        {"pax mtime with text after it", WithPaxRecords(PaxRecord("mtime", "1700000000.5s")), Problem::BadPaxRecord, 0},
+        {"pax record after a NUL", WithPaxRecords(std::string(1, '\0') + PaxRecord("path", "abc")),
+         Problem::BadPaxRecord, 0},
         {"pax size past the end", WithPaxRecords(PaxRecord("size", "100000")), Problem::DataPastEnd, 0},
     };
     return table;

@@ -2,8 +2,9 @@
 // and five operations, on archives that GNU tar makes during the test. Linux only; under Wine the
 // same module is driven through Morvane by tests/tar/tar_through_morvane.sh.
 #include <dlfcn.h>
+#include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -430,6 +431,7 @@ TEST_F(TarSubModuleTest, MalformedUtf8NamesGetReplacementCharacters) {
         {"plain.txt", "plain.txt"},
         {"euro \xE2\x82\xAC", "euro \xE2\x82\xAC"},
         {"pair \xF0\x9F\x98\x80", "pair \xF0\x9F\x98\x80"},
+        {"highest \xF4\x8F\xBF\xBF", "highest \xF4\x8F\xBF\xBF"},
         {"overlong \xC0\xAF.", "overlong " + replacement + "."},
         {"cut \xE2\x82.", "cut " + replacement + "."},
         {"cut at the end \xE2\x82", "cut at the end " + replacement},
@@ -473,7 +475,9 @@ TEST_F(TarSubModuleTest, TargetPathsReachTheFileSystemAsUtf8) {
         {out + u"\\sub\\backslashes", work / "out" / "sub" / "backslashes"},
         {out + u"/pair \U0001F600", work / "out" / "pair \xF0\x9F\x98\x80"},
         {out + u"/lone high " + std::u16string(1, char16_t(0xD83D)) + u".", work / "out" / "lone high \xEF\xBF\xBD."},
+        {out + u"/highest pair \U0010FFFF", work / "out" / "highest pair \xF4\x8F\xBF\xBF"},
         {out + u"/lone low " + std::u16string(1, char16_t(0xDE00)), work / "out" / "lone low \xEF\xBF\xBD"},
+        {out + u"/lone last " + std::u16string(1, char16_t(0xDFFF)), work / "out" / "lone last \xEF\xBF\xBD"},
         {out + u"/reversed " + std::u16string{char16_t(0xDE00), char16_t(0xD83D)},
          work / "out" / "reversed \xEF\xBF\xBD\xEF\xBF\xBD"},
     };
@@ -562,6 +566,19 @@ TEST_F(TarSubModuleTest, ExtractionFailures) {
     const WideText target(work / "out" / "x");
     ExtractRequest request{0, 0, target.get(), &progressCalls, RecordProgress};
     EXPECT_EQ(module.ExtractProc(nullptr, request), kExtractUnsupported);
+
+    // The disk fills up while writing: a file size limit stands in for it. The partial file goes.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    const auto previous = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int32_t full = Extract(handle, 0, work / "out" / "full.txt");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previous);
+    EXPECT_EQ(full, SM_EXTRACT_WRITE_ERROR);
+    EXPECT_FALSE(fs::exists(work / "out" / "full.txt"));
 
     // The archive shrinks after it was listed: the data is incomplete, and no partial file stays.
     fs::resize_file(archive, 512 + 1000);
