@@ -389,20 +389,21 @@ TEST_F(TarSubModuleTest, NamesAreDecodedInTheConfiguredCodePage) {
     fs::create_directories(source);
     WriteFile(source / "caf\xE9.txt", "1");  // Latin-1 bytes, as an old system wrote them
     WriteFile(source / "\x80.txt", "2");
+    WriteFile(source / "\x9F\xA0.txt", "4");  // the last byte that differs in Windows-1252, and the first that does not
     const std::string longUtf8 = "na\xC3\xAFve_" + std::string(120, 'n') + ".txt";
     WriteFile(source / longUtf8, "3");
     const std::string s = Quote(source.string());
     Shell("tar --format=gnu -cf " + Quote((work / "bytes.tar").string()) + " -C " + s +
-          " $(printf 'caf\\351.txt \\200.txt')");
+          " $(printf 'caf\\351.txt \\200.txt \\237\\240.txt')");
     Shell("tar --format=pax -cf " + Quote((work / "pax.tar").string()) + " -C " + s + " " + Quote(longUtf8));
     struct Case {
         std::u16string settings;
         std::vector<std::string> bytesNames;
     };
     const std::vector<Case> cases = {
-        {u"", {"caf\xEF\xBF\xBD.txt", "\xEF\xBF\xBD.txt"}},  // not UTF-8: replacement characters
-        {u"CodePage=1252", {"caf\xC3\xA9.txt", "\xE2\x82\xAC.txt"}},
-        {u"CodePage=28591", {"caf\xC3\xA9.txt", "\xC2\x80.txt"}},
+        {u"", {"caf\xEF\xBF\xBD.txt", "\xEF\xBF\xBD.txt", "\xEF\xBF\xBD\xEF\xBF\xBD.txt"}},  // not UTF-8
+        {u"CodePage=1252", {"caf\xC3\xA9.txt", "\xE2\x82\xAC.txt", "\xC5\xB8\xC2\xA0.txt"}},
+        {u"CodePage=28591", {"caf\xC3\xA9.txt", "\xC2\x80.txt", "\xC2\x9F\xC2\xA0.txt"}},
     };
     for (const Case& c : cases) {
         ASSERT_EQ(Load(c.settings), 1);
@@ -476,6 +477,9 @@ TEST_F(TarSubModuleTest, TargetPathsReachTheFileSystemAsUtf8) {
         {out + u"/pair \U0001F600", work / "out" / "pair \xF0\x9F\x98\x80"},
         {out + u"/lone high " + std::u16string(1, char16_t(0xD83D)) + u".", work / "out" / "lone high \xEF\xBF\xBD."},
         {out + u"/highest pair \U0010FFFF", work / "out" / "highest pair \xF4\x8F\xBF\xBF"},
+        {out + u"/above the surrogates \uFF21\uFFFD", work / "out" / "above the surrogates \xEF\xBC\xA1\xEF\xBF\xBD"},
+        {out + u"/pair then \U0001F600\uFF21", work / "out" / "pair then \xF0\x9F\x98\x80\xEF\xBC\xA1"},
+        {out + u"/lone first " + std::u16string(1, char16_t(0xD800)) + u".", work / "out" / "lone first \xEF\xBF\xBD."},
         {out + u"/lone low " + std::u16string(1, char16_t(0xDE00)), work / "out" / "lone low \xEF\xBF\xBD"},
         {out + u"/lone last " + std::u16string(1, char16_t(0xDFFF)), work / "out" / "lone last \xEF\xBF\xBD"},
         {out + u"/reversed " + std::u16string{char16_t(0xDE00), char16_t(0xD83D)},
