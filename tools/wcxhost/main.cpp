@@ -7,18 +7,22 @@
 #include "HostPlatform.h"
 #include "Plugin.h"
 #include "Text.h"
+#if !defined(_WIN32)
+#include "UnixHost.h"
+#endif
 
 using namespace wcxhost;
 
 namespace {
 
 const char kUsage[] =
-    "usage: wcxhost [--ansi] list|test|extract|probe PLUGIN ARCHIVE [DEST]\n"
+    "usage: wcxhost [--ansi] [--password TEXT] list|test|extract|probe PLUGIN ARCHIVE [DEST]\n"
     "  list     show the archive's entries (name, sizes, date and time, attributes)\n"
     "  test     test every file of the archive (ProcessFile with PK_TEST)\n"
     "  extract  extract the archive into DEST (default: the current directory)\n"
     "  probe    ask the plug-in whether it handles ARCHIVE (CanYouHandleThisFile)\n"
     "  --ansi   use the ANSI exports instead of the wide ones\n"
+    "  --password TEXT  answer the plug-in's password prompt with TEXT\n"
     "exit status: 0 success; 1 probe: not handled; 2 usage; 3 plug-in, archive or destination\n"
     "unusable; 4 an entry's name leads outside DEST; 5 an unknown result code; otherwise the\n"
     "interface's result code (10-24) of the first failure\n";
@@ -34,9 +38,15 @@ int Usage(const std::string& problem) {
 int RunHost(const std::vector<std::string>& arguments) {
     bool ansi = false;
     std::vector<std::string> words;
-    for (const std::string& argument : arguments) {
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
         if (argument == "--ansi") {
             ansi = true;
+#if !defined(_WIN32)
+        } else if (argument == "--password") {
+            if (++i == arguments.size()) return Usage("--password needs a text");
+            SetPasswordAnswer(arguments[i]);
+#endif
         } else if (argument == "--help" || argument == "-h") {
             platform::Write(platform::Stream::Out, kUsage);
             return kExitOk;
