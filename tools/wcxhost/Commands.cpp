@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 
+#include "DestinationIndex.h"
 #include "HostPlatform.h"
 #include "ProgressDisplay.h"
 #include "Text.h"
@@ -285,8 +286,16 @@ int Extract(const Plugin& plugin, const Job& job) {
     };
     Outcome outcome;
     uint64_t files = 0, directories = 0, bytes = 0, skipped = 0, kept = 0;
-    // The files this run wrote, so that an entry landing on one of them (names that differ
-    // only in letter case, on a file system that ignores it) is caught.
+    DestinationIndex index(
+        [](const std::u16string& folder, std::vector<DestinationIndex::Entry>& entries) {
+            std::vector<std::pair<std::u16string, bool>> listed;
+            if (!platform::ListDirectory(folder, listed)) return false;
+            for (const auto& item : listed) entries.push_back({item.first, item.second});
+            return true;
+        },
+        platform::FoldCase);
+    // The files this run wrote, by identity: catches two entries landing on one file where the
+    // index's folding of names falls short of the file system's.
     std::map<platform::FileIdentity, std::u16string> written;
     const auto started = std::chrono::steady_clock::now();
     const int status = Walk(
@@ -301,6 +310,7 @@ int Extract(const Plugin& plugin, const Job& job) {
                 // Directories are the host's to create; the plug-in extracts files only.
                 if (platform::MakeDirectories(target)) {
                     ++directories;
+                    index.Wrote(target, header.name, true);
                 } else {
                     report(Quoted(header.name) + ": cannot create the directory " + Quoted(target));
                     outcome.Fail(kExitHostError);
@@ -318,15 +328,13 @@ int Extract(const Plugin& plugin, const Job& job) {
                 return notExtracted("the name has characters that the ANSI code page " + platform::AnsiCodePage() +
                                         " cannot hold (shown as \"?\"); without --ansi the wide exports extract it",
                                     kExitAnsiName);
-            platform::FileIdentity identity;
-            bool directory = false;
-            if (platform::IdentifyFile(target, identity, directory)) {
-                const auto earlier = written.find(identity);
-                if (earlier != written.end())
-                    return notExtracted("it lands on the file that " + Quoted(earlier->second) +
+            const DestinationIndex::Found found = index.Look(target);
+            if (found.exists) {
+                if (found.written && !found.directory)
+                    return notExtracted("it lands on the file that " + Quoted(found.writtenFor) +
                                             " was extracted to (the file system does not tell their names apart)",
                                         kExitTargetTaken);
-                if (directory)
+                if (found.directory)
                     return notExtracted("a directory " + Quoted(target) + " is in the way", kExitTargetTaken);
                 if (job.existing == ExistingTarget::Skip) {
                     ++skipped;
@@ -357,9 +365,19 @@ int Extract(const Plugin& plugin, const Job& job) {
                 EntryFailure(plugin, header, result, outcome);
                 return;
             }
+            index.Wrote(target, header.name, false);
             platform::FileIdentity identity;
             bool directory = false;
-            if (platform::IdentifyFile(target, identity, directory)) written.emplace(identity, header.name);
+            if (platform::IdentifyFile(target, identity, directory)) {
+                const auto earlier = written.emplace(identity, header.name);
+                if (!earlier.second) {
+                    progress.Clear();
+                    Err(Quoted(header.name) + ": was written over the file that " + Quoted(earlier.first->second) +
+                        " was extracted to (the file system does not tell their names apart)");
+                    outcome.Fail(kExitTargetTaken);
+                    return;
+                }
+            }
             // As a file manager does: the plug-in writes the data, the host applies the attributes.
             if ((header.attributes & 0x01) && !platform::SetReadOnly(target, true)) {
                 progress.Clear();

@@ -5,6 +5,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -186,6 +187,24 @@ bool ReadWholeFile(const std::u16string& path, std::string& bytes) {
     return ok;
 }
 
+bool ListDirectory(const std::u16string& folder, std::vector<std::pair<std::u16string, bool>>& entries) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(Wide(folder + u"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    do {
+        const std::u16string name(reinterpret_cast<const char16_t*>(found.cFileName));
+        if (name != u"." && name != u"..") entries.emplace_back(name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return true;
+}
+
+std::u16string FoldCase(const std::u16string& name) {
+    std::wstring wide = Wide(name);
+    if (!wide.empty()) CharUpperBuffW(&wide[0], DWORD(wide.size()));
+    return std::u16string(wide.begin(), wide.end());
+}
+
 bool IdentifyFile(const std::u16string& path, FileIdentity& identity, bool& directory) {
     // Backup semantics: directories open too. No access is asked for, only the identity.
     HANDLE file = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -361,6 +380,25 @@ bool ReadWholeFile(const std::u16string& path, std::string& bytes) {
     bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     return !file.bad();
 }
+
+bool ListDirectory(const std::u16string& folder, std::vector<std::pair<std::u16string, bool>>& entries) {
+    DIR* directory = ::opendir(SystemPath(folder).c_str());
+    if (!directory) return false;
+    while (const dirent* entry = ::readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat information {};
+        const bool isDirectory = ::fstatat(dirfd(directory), entry->d_name, &information, 0) == 0 &&
+                                 S_ISDIR(information.st_mode);
+        entries.emplace_back(FromUtf8(name), isDirectory);
+    }
+    ::closedir(directory);
+    return true;
+}
+
+// Linux file systems tell letter cases apart (a folder that does not is caught afterwards, by
+// the files' identities).
+std::u16string FoldCase(const std::u16string& name) { return name; }
 
 bool IdentifyFile(const std::u16string& path, FileIdentity& identity, bool& directory) {
     struct stat information {};

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace wcxhost {
@@ -58,6 +59,10 @@ struct FileIdentity {
         return volume != other.volume ? volume < other.volume : index < other.index;
     }
 };
+// The names in a folder, with whether each is a directory; false when it cannot be listed.
+bool ListDirectory(const std::u16string& folder, std::vector<std::pair<std::u16string, bool>>& entries);
+// A name as the file system compares it: upper-cased where letter case does not count.
+std::u16string FoldCase(const std::u16string& name);
 // False when nothing exists at the path.
 bool IdentifyFile(const std::u16string& path, FileIdentity& identity, bool& directory);
 // Sets or clears the file's read-only attribute (on POSIX: its write permissions).
