@@ -83,7 +83,7 @@ for ((n = 1; ; n++)); do
   if [ -f "$check" ] && grep -q '^[[:space:]]*skip\b' "$check"; then
     . <(grep '^[[:space:]]*skip\b' "$check")
   fi
-  summary="README line $line: $(head -1 "$block" | cut -c1-70)"
+  summary="README line $line: $(grep -v "^export " "$block" | tail -1 | cut -c1-80)"
   if [ -n "$skipped" ]; then
     echo "SKIP: $summary ($skipped)"
     continue
