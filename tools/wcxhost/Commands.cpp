@@ -301,9 +301,11 @@ int Extract(const Plugin& plugin, const Job& job) {
     const int status = Walk(
         plugin, job, PK_OM_EXTRACT, OnProgressW, OnProgress,
         [&](const Header& header, std::u16string& target, bool& useTarget) {
+            if (!header.IsDirectory()) progress.StartFile(header.name);
             if (!TargetBelow(job.destination, header.name, target)) {
                 report(Quoted(header.name) + ": not extracted, the name leads outside the destination");
                 outcome.Fail(kExitUnsafeName);
+                if (!header.IsDirectory()) progress.Skip(header.unpackedSize);
                 return PK_SKIP;
             }
             if (header.IsDirectory()) {
@@ -317,7 +319,6 @@ int Extract(const Plugin& plugin, const Job& job) {
                 }
                 return PK_SKIP;
             }
-            progress.StartFile(header.name);
             auto notExtracted = [&](const std::string& why, int exitStatus) {
                 report(Quoted(header.name) + ": not extracted: " + why);
                 outcome.Fail(exitStatus);

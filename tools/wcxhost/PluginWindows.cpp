@@ -1,6 +1,8 @@
 #include "PluginWindows.h"
 
 #include <chrono>
+#include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -87,48 +89,57 @@ void PluginWindowWatch::Run() {
     std::vector<HWND> dialogs;
     EnumWindows(CollectOwnDialog, reinterpret_cast<LPARAM>(&dialogs));
     running_ = true;
+    // Windows already answered: one that is slow to go must not be answered twice (the second
+    // answer would go to the plug-in's next request).
+    std::set<HWND> answered;
     while (!stop_) {
         dialogs.clear();
         EnumWindows(CollectOwnDialog, reinterpret_cast<LPARAM>(&dialogs));
-        if (dialogs.empty()) {
-            std::this_thread::sleep_for(kPoll);
-            continue;
-        }
+        for (auto it = answered.begin(); it != answered.end();) it = IsWindow(*it) ? std::next(it) : answered.erase(it);
+        bool acted = false;
         for (HWND dialog : dialogs) {
-            Children children;
-            EnumChildWindows(dialog, CollectChild, reinterpret_cast<LPARAM>(&children));
-            if (children.passwordEdit) {
-                std::string password;
-                if (dialogs_.AnswerPassword(password)) {
-                    const std::u16string wide = FromUtf8(password);
-                    SetWindowTextW(children.passwordEdit, std::wstring(wide.begin(), wide.end()).c_str());
-                    Press(dialog, IDOK);
-                } else {
-                    Press(dialog, IDCANCEL);
-                }
-            } else {
-                // A message box shows its text in the static control 0xFFFF; other dialogs in
-                // their static controls, in order.
-                std::u16string text;
-                if (HWND message = GetDlgItem(dialog, 0xFFFF)) {
-                    text = TextOf(message);
-                } else {
-                    for (HWND item : children.statics) {
-                        const std::u16string line = TextOf(item);
-                        if (line.empty()) continue;
-                        if (!text.empty()) text += u'\n';
-                        text += line;
-                    }
-                }
-                dialogs_.ReportMessage(TextOf(dialog), text);
-                if (GetDlgItem(dialog, IDOK)) Press(dialog, IDOK);
-                else if (GetDlgItem(dialog, IDCANCEL)) Press(dialog, IDCANCEL);
-                else if (GetDlgItem(dialog, IDNO)) Press(dialog, IDNO);
-                else PostMessageW(dialog, WM_CLOSE, 0, 0);
-            }
+            if (!answered.insert(dialog).second) continue;
+            acted = true;
+            Answer(dialog);
             WaitUntilGone(dialog);
         }
+        if (!acted) std::this_thread::sleep_for(kPoll);
     }
+}
+
+void PluginWindowWatch::Answer(void* window) {
+    const HWND dialog = static_cast<HWND>(window);
+    Children children;
+    EnumChildWindows(dialog, CollectChild, reinterpret_cast<LPARAM>(&children));
+    if (children.passwordEdit) {
+        std::string password;
+        if (dialogs_.AnswerPassword(password)) {
+            const std::u16string wide = FromUtf8(password);
+            SetWindowTextW(children.passwordEdit, std::wstring(wide.begin(), wide.end()).c_str());
+            Press(dialog, IDOK);
+        } else {
+            Press(dialog, IDCANCEL);
+        }
+        return;
+    }
+    // A message box shows its text in the static control 0xFFFF; other dialogs in their static
+    // controls, in order.
+    std::u16string text;
+    if (HWND message = GetDlgItem(dialog, 0xFFFF)) {
+        text = TextOf(message);
+    } else {
+        for (HWND item : children.statics) {
+            const std::u16string line = TextOf(item);
+            if (line.empty()) continue;
+            if (!text.empty()) text += u'\n';
+            text += line;
+        }
+    }
+    dialogs_.ReportMessage(TextOf(dialog), text);
+    if (GetDlgItem(dialog, IDOK)) Press(dialog, IDOK);
+    else if (GetDlgItem(dialog, IDCANCEL)) Press(dialog, IDCANCEL);
+    else if (GetDlgItem(dialog, IDNO)) Press(dialog, IDNO);
+    else PostMessageW(dialog, WM_CLOSE, 0, 0);
 }
 
 #else  // no windows to watch: the plug-in asks through the host's callbacks instead
@@ -138,6 +149,8 @@ PluginWindowWatch::PluginWindowWatch(PluginDialogs& dialogs) : dialogs_(dialogs)
 PluginWindowWatch::~PluginWindowWatch() = default;
 
 void PluginWindowWatch::Run() {}
+
+void PluginWindowWatch::Answer(void*) {}
 
 #endif
 

@@ -22,6 +22,7 @@ public:
 
 private:
     void Run();
+    void Answer(void* window);  // a dialog of the plug-in's (HWND)
     PluginDialogs& dialogs_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> running_{false};

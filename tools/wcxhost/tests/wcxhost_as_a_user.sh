@@ -63,7 +63,8 @@ on_terminal() {
   shift
   rm -f terminal.txt input.fifo
   mkfifo input.fifo
-  script -qefc "$command" terminal.txt < input.fifo > /dev/null 2>&1 &
+  # Bounded: a program that waits for more input than it gets fails here instead of hanging.
+  timeout 900 script -qefc "$command" terminal.txt < input.fifo > /dev/null 2>&1 &
   local pid=$!
   exec 3> input.fifo
   while [ $# -ge 2 ]; do
@@ -75,9 +76,9 @@ on_terminal() {
     printf '%s\r' "$2" >&3
     shift 2
   done
+  exec 3>&-  # the end of the input: a further prompt reads nothing
   wait $pid
   status=$?
-  exec 3>&-
 }
 
 # ---- Archives ------------------------------------------------------------------------------------
@@ -223,8 +224,11 @@ fi
 
 # ---- Progress on a terminal ----------------------------------------------------------------------
 
+# In 100 folders: Wine scans a whole folder for each new name it is asked about, and one folder
+# of 20,000 would make the run slow for reasons that are not wcxhost's.
 mkdir many
-(cd many && seq -f 'file-%05g.txt' 1 20000 | xargs touch)
+(cd many && seq -f 'folder-%03g' 1 100 | xargs mkdir && for folder in folder-*; do
+  seq -f "$folder/file-%03g.txt" 1 200 | xargs touch; done)
 tar -cf many.tar -C many .
 on_terminal "$(printf '%q ' "${host[@]}") extract plugin/$plugin many.tar many-out"
 extracted=$(find many-out -type f | wc -l)
