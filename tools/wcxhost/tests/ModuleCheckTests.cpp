@@ -19,6 +19,9 @@ TEST(WcxhostModuleCheck, FindsTheModulesSectionInEveryEncoding) {
          "; top\n[General]\nVerboseModuleLoad=1\n[Modules]\n; tar first\n tar = tar.dll \n\niso=modules\\iso.dll\n"
          "[Filters]\ntar=*.tar\n",
          {{u"tar", u"tar.dll"}, {u"iso", u"modules\\iso.dll"}}},
+        {"a comment that holds a key", "[Modules]\n;old=old.dll\n  ; tar=x.dll\ntar=tar.dll\n", {{u"tar", u"tar.dll"}}},
+        {"UTF-16 LE cut after an odd byte", std::string("\xFF\xFE[\0M\0o\0d\0u\0l\0e\0s\0]\0\n\0t\0=\0t\0x", 29),
+         {{u"t", u"t"}}},
         {"section names are exact", "[modules]\ntar=tar.dll\n[Modules ]\nzip=zip.dll\n", {}},
         {"lines without a key", "[Modules]\n=x.dll\nnonsense\ntar=tar.dll", {{u"tar", u"tar.dll"}}},
         {"a repeated key keeps its place, the last value wins", "[Modules]\na=1.dll\nb=2.dll\na=3.dll\n",

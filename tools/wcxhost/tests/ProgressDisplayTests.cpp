@@ -105,11 +105,18 @@ TEST(WcxhostProgressDisplay, WritesNothingOffATerminalAndClearsItsLineForMessage
     EXPECT_EQ(pipe.written, "");
 
     Screen screen;
-    ProgressDisplay progress = screen.Make(10, 1);
+    ProgressDisplay progress = screen.Make(1000000, 1);
+    progress.Clear();  // nothing drawn yet: nothing to clear
+    EXPECT_EQ(screen.written, "");
     progress.StartFile(u"a");
     const size_t width = screen.written.size() - 1;  // without the leading "\r"
     progress.Clear();
     EXPECT_EQ(screen.written.substr(width + 1), "\r" + std::string(width, ' ') + "\r");
+    // After a message the bar comes back at the next chance, without waiting for a step.
+    screen.now += ProgressDisplay::kMinInterval;
+    const int draws = screen.draws;
+    progress.Add(1);
+    EXPECT_EQ(screen.draws, draws + 1);
     progress.Finish();
     EXPECT_EQ(screen.written.back(), '\n');
 }
