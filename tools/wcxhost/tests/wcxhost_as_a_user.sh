@@ -113,6 +113,20 @@ if [ $windows -eq 1 ]; then
   check "  ... naming the message box it closed" has err.txt '"Morvane failed modules:", closed by wcxhost'
 fi
 
+head -c 20000 /dev/urandom > random.tar
+host list reported/$plugin random.tar
+expect_status "a file that no loaded module claims" 14
+check "  ... names the module that did not load" has err.txt "did not load these sub-modules named in"
+check "  ... by its INI entry" has err.txt 'iso=modules\iso.dll'
+
+mkdir missing
+cp plugin/$plugin missing/
+printf '[Modules]\r\niso=iso.dll\r\n' > missing/$ini
+host list missing/$plugin sample.tar
+expect_status "an INI file whose only module is missing" 14
+check "  ... says once that no sub-module was loaded, naming it" \
+  test "$(grep -c 'sub-module' err.txt)" = 1 -a -n "$(grep -F 'none of the modules it names was loaded: iso=iso.dll' err.txt)"
+
 mkdir bare
 cp plugin/$plugin bare/
 host list bare/$plugin sample.tar
@@ -156,7 +170,8 @@ for mode in "" --overwrite; do
     # A file system that tells the names apart (Linux, natively) keeps all three.
     expect_status "dup.tar ${mode:-without options}: all three entries extracted" 0
   elif content_is dup-out/dup.txt "content 1" && content_is "dup-out/dup,1.txt" "content 2" &&
-       [ "$status" -eq 6 ] && has err.txt '"Dup.TXT": not extracted: it lands on the file that "dup.txt"'; then
+       [ "$status" -eq 6 ] && has err.txt '"Dup.TXT": not extracted: it lands on the file that "dup.txt"' &&
+       has out.txt "FAILED: 1 entry not extracted"; then
     pass "dup.tar ${mode:-without options}: Dup.TXT is reported, not merged into dup.txt (exit status 6)"
   else
     fail "dup.tar ${mode:-without options}: an entry was lost (exit status $status): $(cat err.txt)"
@@ -165,6 +180,10 @@ for mode in "" --overwrite; do
 done
 
 # ---- Failures are reported as failures -----------------------------------------------------------
+
+host test plugin/$plugin sample.tar
+expect_status "test of a sound archive with folders" 0
+check "  ... tests every file and finds no errors" has out.txt "Tested 3 files: no errors"
 
 # Cut in the middle of a member's data: the header before the cut promises more than follows.
 mkdir -p big
