@@ -136,8 +136,13 @@ check "  ... and wcxhost says that no sub-module was loaded" \
 
 # ---- Existing files in DEST ----------------------------------------------------------------------
 
+host list plugin/$plugin sample.tar
+expect_status "list with the staged plug-in folder" 0
+check "  ... says nothing on stderr" test ! -s err.txt
+
 host extract plugin/$plugin sample.tar out
 expect_status "extract into a new folder" 0
+check "  ... says nothing on stderr" test ! -s err.txt
 check "  ... the read-only member is read-only on disk" test "$(stat -c %A out/locked.txt | cut -c3)" = -
 
 printf 'mine\n' > out/hello.txt
