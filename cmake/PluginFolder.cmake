@@ -18,7 +18,7 @@ configure_file(${PROJECT_SOURCE_DIR}/src/resources/morvane.ini.in ${MORVANE_PLUG
   @ONLY NEWLINE_STYLE CRLF)
 
 set(staged_modules)
-foreach(module tar_submodule)
+foreach(module tar_submodule formats_submodule)
   if(TARGET ${module})
     list(APPEND staged_modules ${module})
   endif()

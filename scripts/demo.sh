@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Shows Morvane listing and extracting a TAR archive through its tar sub-module, driven by
-# wcxhost as a file manager would drive it.
+# Shows Morvane listing and extracting real archives through its formats sub-module (libarchive),
+# driven by wcxhost as a file manager would drive it.
 #   demo.sh BUILD-DIR [ARCHIVE]
-# BUILD-DIR holds Morvane.wcx64 or Morvane.wcx (run under Wine) or Morvane.so (run natively),
-# with tar.dll / tar.so and wcxhost. Without ARCHIVE a sample archive is made with GNU tar, and
-# the extracted tree is compared with its source. MORVANE_DEMO_KEEP=1 keeps the temporary folder.
+# BUILD-DIR holds Morvane.wcx64 or Morvane.wcx (run under Wine) or Morvane.so / the Linux
+# release Morvane.wcx64 (run natively),
+# with formats.dll / formats.so and wcxhost. Without ARCHIVE, bsdtar makes a ZIP, a 7z, an ISO
+# image, a cpio and a .tar.xz archive of one sample folder, and every extracted tree is compared
+# with that folder. MORVANE_DEMO_KEEP=1 keeps the temporary folder.
 set -euo pipefail
 
 if [ $# -lt 1 ] || [ $# -gt 2 ] || [ ! -d "$1" ]; then
@@ -12,18 +14,20 @@ if [ $# -lt 1 ] || [ $# -gt 2 ] || [ ! -d "$1" ]; then
   exit 2
 fi
 build="$(cd "$1" && pwd)"
-archive="${2:-}"
-if [ -n "$archive" ]; then
-  [ -f "$archive" ] || { echo "demo: no archive $archive" >&2; exit 2; }
-  archive="$(cd "$(dirname "$archive")" && pwd)/$(basename "$archive")"
+own="${2:-}"
+if [ -n "$own" ]; then
+  [ -f "$own" ] || { echo "demo: no archive $own" >&2; exit 2; }
+  own="$(cd "$(dirname "$own")" && pwd)/$(basename "$own")"
 fi
 
-if [ -f "$build/Morvane.wcx64" ]; then
-  plugin=Morvane.wcx64 ini=morvane64.ini module=tar.dll host=(wine "$build/wcxhost.exe")
+if [ -f "$build/Morvane.wcx64" ] && [ -f "$build/formats.so" ]; then  # the Linux release build
+  plugin=Morvane.wcx64 ini=morvane64.ini module=formats.so host=("$build/wcxhost")
+elif [ -f "$build/Morvane.wcx64" ]; then
+  plugin=Morvane.wcx64 ini=morvane64.ini module=formats.dll host=(wine "$build/wcxhost.exe")
 elif [ -f "$build/Morvane.wcx" ]; then
-  plugin=Morvane.wcx ini=morvane.ini module=tar.dll host=(wine "$build/wcxhost.exe")
+  plugin=Morvane.wcx ini=morvane.ini module=formats.dll host=(wine "$build/wcxhost.exe")
 elif [ -f "$build/Morvane.so" ]; then
-  plugin=Morvane.so ini=morvane64.ini module=tar.so host=("$build/wcxhost")
+  plugin=Morvane.so ini=morvane64.ini module=formats.so host=("$build/wcxhost")
 else
   echo "demo: no Morvane.wcx64, Morvane.wcx or Morvane.so in $build" >&2
   exit 2
@@ -31,6 +35,10 @@ fi
 for file in "$module" "${host[-1]#"$build/"}"; do
   [ -f "$build/$file" ] || { echo "demo: no $file in $build (build it first)" >&2; exit 2; }
 done
+if [ -z "$own" ] && ! command -v bsdtar > /dev/null; then
+  echo "demo: bsdtar makes the sample archives: install libarchive-tools (scripts/setup.sh does)" >&2
+  exit 2
+fi
 export WINEPREFIX="${WINEPREFIX:-$HOME/.morvane-wine}" WINEDEBUG="${WINEDEBUG:--all}"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/morvane-demo.XXXXXX")"
@@ -44,26 +52,36 @@ section() { printf '\n== %s\n' "$*"; }
 section "Staging $plugin, $ini and $module in $work/plugin"
 mkdir "$work/plugin"
 cp "$build/$plugin" "$build/$module" "$work/plugin/"
-printf '[Modules]\r\ntar=%s\r\n' "$module" > "$work/plugin/$ini"
-cat "$work/plugin/$ini" | tr -d '\r'
+printf '[Modules]\r\nformats=%s\r\n' "$module" > "$work/plugin/$ini"
+tr -d '\r' < "$work/plugin/$ini"
 
-if [ -z "$archive" ]; then
-  section "Making a sample archive with GNU tar"
+archives=()
+source=""
+if [ -n "$own" ]; then
+  archives=("$own")
+else
+  section "Making sample archives of one folder with bsdtar"
   source="$work/source"
-  long="$(printf 'a_rather_long_folder_name_%.0s' 1 2 3)/$(printf 'and_an_even_longer_file_name_%.0s' 1 2 3).txt"
+  long="$(printf 'a_rather_long_folder_name_%.0s' 1 2 3)/$(printf 'and_an_even_longer_file_name_%.0s' 1 2 3 4).txt"
   mkdir -p "$source/docs/nested/deeper" "$source/Ünïcödé folder" "$source/empty folder" "$(dirname "$source/$long")"
-  printf 'Hello from inside a TAR archive.\n' > "$source/hello.txt"
+  printf 'Hello from inside an archive.\n' > "$source/hello.txt"
   printf 'Nested three levels deep.\n' > "$source/docs/nested/deeper/deep.txt"
   seq 1 200000 > "$source/docs/numbers.txt"
   head -c 4000000 /dev/urandom > "$source/docs/random.bin"
   printf 'Ein Gruß aus Köln, 東京 too.\n' > "$source/Ünïcödé folder/grüße – 東京.txt"
-  printf 'This path is longer than a ustar name field.\n' > "$source/$long"
+  printf 'This path is longer than most.\n' > "$source/$long"
   : > "$source/empty.txt"
   touch -d '2019-07-20 20:17:40' "$source/hello.txt"
-  touch -d '2001-01-01 00:00:01' "$source/docs/random.bin"
-  archive="$work/sample.tar"
-  tar --format=gnu -cf "$archive" -C "$source" .
-  echo "$archive: $(stat -c %s "$archive") bytes; its longest path has ${#long} characters"
+  touch -d '2001-01-01 00:00:02' "$source/docs/random.bin"
+  echo "$source: $(find "$source" -type f | wc -l) files; its longest path has ${#long} characters"
+  for format in zip:zip 7z:7zip iso:iso9660 cpio:newc tar.xz:pax; do
+    archive="$work/sample.${format%%:*}"
+    compression=()
+    [ "${format%%:*}" = tar.xz ] && compression=(-J)
+    (cd "$source" && bsdtar --format "${format#*:}" "${compression[@]}" -cf "$archive" -- *)
+    archives+=("$archive")
+    printf '%-12s %9d bytes\n' "$(basename "$archive")" "$(stat -c %s "$archive")"
+  done
 fi
 
 cd "$work"
@@ -72,42 +90,41 @@ to_host() {
   if [ "${host[0]}" = wine ]; then printf 'Z:%s' "$1"; else printf '%s' "$1"; fi
 }
 
-section "wcxhost list"
-listed=0
-"${host[@]}" list "$(to_host "$work/plugin/$plugin")" "$(to_host "$archive")" || listed=$?
-
-section "wcxhost extract"
-extracted=0
-"${host[@]}" extract "$(to_host "$work/plugin/$plugin")" "$(to_host "$archive")" "$(to_host "$work/extracted")" ||
-  extracted=$?
-
-if [ $listed -ne 0 ] || [ $extracted -ne 0 ]; then
-  section "Result"
-  echo "DEMO FAILED: wcxhost list exited with $listed and extract with $extracted (see the messages above)"
-  exit 1
-fi
-if [ -z "${source:-}" ]; then
-  section "Result"
-  echo "DEMO DONE: $(find "$work/extracted" -type f | wc -l) files extracted from $archive (no source tree to compare with)"
-  exit 0
-fi
-
-section "Comparing the extracted tree with the source"
 problems=0
-if ! diff -r "$source" "$work/extracted"; then
-  problems=$((problems + 1))
-fi
-while IFS= read -r -d '' file; do
-  relative="${file#"$source"/}"
-  if [ "$(stat -c %Y "$file")" != "$(stat -c %Y "$work/extracted/$relative" 2>/dev/null)" ]; then
-    echo "modification time differs: $relative"
+for archive in "${archives[@]}"; do
+  name="$(basename "$archive")"
+  section "wcxhost list $name"
+  "${host[@]}" list "$(to_host "$work/plugin/$plugin")" "$(to_host "$archive")" || {
+    echo "DEMO: listing $name failed with exit status $?"; problems=$((problems + 1)); continue; }
+
+  section "wcxhost extract $name"
+  out="$work/extracted/$name"
+  "${host[@]}" extract "$(to_host "$work/plugin/$plugin")" "$(to_host "$archive")" "$(to_host "$out")" || {
+    echo "DEMO: extracting $name failed with exit status $?"; problems=$((problems + 1)); continue; }
+  [ -n "$source" ] || continue
+
+  section "Comparing $name's extracted tree with the source"
+  if diff -r "$source" "$out"; then
+    differing=0
+    while IFS= read -r -d '' file; do
+      relative="${file#"$source"/}"
+      if [ "$(stat -c %Y "$file")" != "$(stat -c %Y "$out/$relative" 2>/dev/null)" ]; then
+        echo "modification time differs: $relative"
+        differing=$((differing + 1))
+      fi
+    done < <(find "$source" -type f -print0)
+    [ $differing -eq 0 ] && echo "identical: every file's content and modification time" || problems=$((problems + 1))
+  else
     problems=$((problems + 1))
   fi
-done < <(find "$source" -type f -print0)
-files=$(find "$source" -type f | wc -l)
-if [ $problems -eq 0 ]; then
-  echo "DEMO PASSED: all $files files extracted through $plugin and tar match the source, contents and modification times"
-else
-  echo "DEMO FAILED: $problems differences between the extracted tree and the source"
+done
+
+section "Result"
+if [ $problems -ne 0 ]; then
+  echo "DEMO FAILED: $problems of ${#archives[@]} archives were not listed, extracted or reproduced right (see above)"
   exit 1
+elif [ -z "$source" ]; then
+  echo "DEMO DONE: $(find "$work/extracted" -type f | wc -l) files extracted from $own (no source tree to compare with)"
+else
+  echo "DEMO PASSED: ${#archives[@]} archives (ZIP, 7z, ISO 9660, cpio, tar.xz) listed and extracted through $plugin and $module; every extracted tree matches the source"
 fi

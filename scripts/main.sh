@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# The main job: sets the machine up, builds, and shows Morvane listing and extracting a real TAR
-# archive through its tar sub-module under Wine. Pass an archive of your own to use it instead.
+# The main job: sets the machine up, builds what the demo needs (the 64-bit plug-in, the formats
+# sub-module and wcxhost; no tests), and shows Morvane listing and extracting real archives
+# through the formats sub-module under Wine. Pass an archive of your own to use it instead.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-"$root/scripts/setup.sh"
-"$root/scripts/build.sh"
+build="${MORVANE_BUILD_DIR:-$root/build}"
+"$root/scripts/setup.sh" x86_64-w64-mingw32
+[ -f "$build/win64/build.ninja" ] ||
+  cmake -S "$root" -B "$build/win64" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" > /dev/null
+cmake --build "$build/win64" --target morvane_plugin formats_submodule wcxhost
 . "$root/scripts/wine-session.sh"
-"$root/scripts/demo.sh" "${MORVANE_BUILD_DIR:-$root/build}/win64" "$@"
+"$root/scripts/demo.sh" "$build/win64" "$@"

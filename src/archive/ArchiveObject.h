@@ -7,9 +7,10 @@
 #include <string>
 
 #include "archive/ArchiveEnvironment.h"
+#include "archive/DirectoryTimes.h"
+#include "archive/ListedEntry.h"
 #include "archive/NameCountMap.h"
 #include "modules/SubModuleContract.h"
-#include "plugin/PackerInterface.h"
 
 class ArchiveObject {
 public:
@@ -21,28 +22,31 @@ public:
     // Finds the sub-module that claims path (asking for a password when it wants one). With
     // prepare, the module must also accept PrepareProc. False leaves the object empty.
     bool Open(const char16_t* path, bool prepare);
-    // Closes the container and forgets the path.
+    // Gives listed directories their times, closes the container and forgets the path.
     void Reset();
 
     // Fetches the next entry; answers the sub-module's answer (0 without a container).
     int32_t ReadNextEntry(EntryInfo& entry);
-    // Fills the file manager's header from the next entry; 0 or E_END_ARCHIVE / E_BAD_ARCHIVE.
-    int ReadHeader(tHeaderDataExW& header);
-    // Skips, tests or extracts the current entry; 0 or a result code of the packer interface.
-    int ProcessFile(int operation, const char16_t* destPath, const char16_t* destName);
-    // Extracts the current entry to targetPath and restores its times; the sub-module's answer.
+    // Fetches the next entry into listed: the sub-module's answer. 0 and 2 (damaged, end) leave
+    // listed untouched; any other answer fills it.
+    int32_t ListNextEntry(ListedEntry& listed);
+    // Extracts the current entry to destPath + separator + destName (destName alone without a
+    // destPath), creating missing parent directories: the sub-module's answer.
+    int32_t ExtractCurrentEntryTo(const char16_t* destPath, const char16_t* destName);
+    // Extracts the current entry to targetPath and restores its times and read-only mode; the
+    // sub-module's answer.
     int32_t ExtractCurrentEntry(const std::u16string& targetPath);
 
-    void SetProcessDataProc(tProcessDataProc callback) { processDataProc = callback; }
-    void SetProcessDataProcW(tProcessDataProcW callback) { processDataProcW = callback; }
-
-    // Read by the progress trampoline on the extracting thread.
-    tProcessDataProc processDataProc = nullptr;
-    tProcessDataProcW processDataProcW = nullptr;
+    // The file manager's progress callbacks, stored as given (null allowed).
+    HostProgress progress;
+    // Forwards a sub-module's progress amount to the file manager.
+    void ReportProgress(int32_t amount) const;
 
 private:
     const ModuleRecord& ServingModule() const { return environment_.registry->At(size_t(moduleIndex_)); }
     int32_t Offer(struct ProbeRequest& request, int32_t& index, ContainerHandle& handle);
+    // Takes the container that the module at index opened: from here on Reset closes it.
+    void Keep(int32_t index, ContainerHandle handle);
 
     const ArchiveEnvironment& environment_;
     std::unique_ptr<std::u16string> archivePath_;
@@ -50,4 +54,6 @@ private:
     int32_t moduleIndex_ = -1;
     ContainerHandle container_ = nullptr;
     NameCountMap nameCounts_;
+    std::u16string currentName_;  // the current entry's name as listed (numbered)
+    DirectoryTimes directoryTimes_;
 };

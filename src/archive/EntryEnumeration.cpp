@@ -1,9 +1,8 @@
-// Listing: the next entry from the serving sub-module, numbered and turned into a header.
+// Listing: the next entry from the serving sub-module, numbered and turned into a ListedEntry.
 #include <algorithm>
 #include <cstring>
 
 #include "archive/ArchiveObject.h"
-#include "archive/DosTime.h"
 
 namespace {
 
@@ -14,13 +13,6 @@ std::u16string NameOf(const EntryInfo& entry) {
 }
 
 uint64_t Join(const SM_FILETIME& time) { return (uint64_t(time.HighDateTime) << 32) | time.LowDateTime; }
-
-// Copies at most capacity - 1 code units and a terminator.
-void CopyWide(PK_WCHAR* field, size_t capacity, const std::u16string& text) {
-    const size_t length = std::min(text.size(), capacity - 1);
-    std::memcpy(field, text.data(), length * sizeof(char16_t));
-    field[length] = 0;
-}
 
 }  // namespace
 
@@ -39,22 +31,18 @@ int32_t ArchiveObject::ReadNextEntry(EntryInfo& entry) {
     return 1;
 }
 
-int ArchiveObject::ReadHeader(tHeaderDataExW& header) {
+int32_t ArchiveObject::ListNextEntry(ListedEntry& listed) {
     EntryInfo entry;
     std::memset(&entry, 0, sizeof entry);
     const int32_t answer = ReadNextEntry(entry);
-    if (answer == 0) return E_BAD_ARCHIVE;
-    if (answer == 2) return E_END_ARCHIVE;
-    CopyWide(header.ArcName, PK_NAME_WIDE, archivePath_ ? *archivePath_ : std::u16string());
-    CopyWide(header.FileName, PK_NAME_WIDE, NameOf(entry));
-    std::memset(header.Reserved, 0, sizeof header.Reserved);
-    header.PackSize = uint32_t(entry.PackedSize);
-    header.PackSizeHigh = uint32_t(entry.PackedSize >> 32);
-    header.UnpSize = uint32_t(entry.UnpackedSize);
-    header.UnpSizeHigh = uint32_t(entry.UnpackedSize >> 32);
-    header.HostOS = 0;
-    header.FileCRC = 0;
-    header.FileTime = int(DosTimeFromFileTime(Join(entry.LastWriteTime)));
-    header.FileAttr = int(entry.Attributes);
-    return 0;
+    if (answer == 0 || answer == 2) return answer;
+    listed.archivePath = archivePath_ ? *archivePath_ : std::u16string();
+    listed.name = NameOf(entry);
+    listed.packedSize = entry.PackedSize;
+    listed.unpackedSize = entry.UnpackedSize;
+    listed.attributes = entry.Attributes;
+    listed.lastWriteTime = Join(entry.LastWriteTime);
+    currentName_ = listed.name;
+    directoryTimes_.NoteListed(listed.name, listed.attributes, listed.lastWriteTime);
+    return answer;
 }

@@ -1,4 +1,4 @@
-// Extraction of the current entry: target path, parent directories, progress and file times.
+// Extraction of the current entry: target path, parent directories, progress, times and mode.
 #include <cstring>
 
 #include "archive/ArchiveObject.h"
@@ -7,40 +7,33 @@
 
 namespace {
 
+constexpr uint32_t kAttributeReadOnly = 0x01;
+
 size_t LastSeparator(const std::u16string& path) { return path.find_last_of(u"\\/"); }
 
 uint64_t Join(const SM_FILETIME& time) { return (uint64_t(time.HighDateTime) << 32) | time.LowDateTime; }
 
-int ResultCode(int32_t answer) {
-    switch (answer) {
-        case 0: return 0;
-        case 1: return E_EWRITE;
-        case 2: return E_EREAD;
-        case 3: return E_BAD_DATA;
-        default: return E_EOPEN;
-    }
-}
-
 // Called by the sub-module during ExtractProc, on its thread, with the owner token as context.
 int32_t SM_CALL ProgressTrampoline(void* context, int32_t amount, int32_t /*unused*/) {
     if (!context || reinterpret_cast<uintptr_t>(context) == UINTPTR_MAX) return 0;
-    const auto* archive = static_cast<const ArchiveObject*>(context);
-    if (archive->processDataProcW) archive->processDataProcW(nullptr, amount);
-    else if (archive->processDataProc) archive->processDataProc(nullptr, amount);
+    static_cast<const ArchiveObject*>(context)->ReportProgress(amount);
     // The host's cancel is not passed on: the module has no way to stop early.
     return 1;
 }
 
 }  // namespace
 
-int ArchiveObject::ProcessFile(int operation, const char16_t* destPath, const char16_t* destName) {
-    if (operation == PK_SKIP || operation == PK_TEST) return 0;
-    if (!destName) return E_ECREATE;
+void ArchiveObject::ReportProgress(int32_t amount) const {
+    if (environment_.reportProgress) environment_.reportProgress(progress, amount);
+}
+
+int32_t ArchiveObject::ExtractCurrentEntryTo(const char16_t* destPath, const char16_t* destName) {
     // No length limit and no normalisation: a DestPath ending in a separator gives two in a row.
-    std::u16string target = destPath ? std::u16string(destPath) + u"\\" + destName : std::u16string(destName);
+    const std::u16string name(destName);
+    std::u16string target = destPath ? std::u16string(destPath) + platform::kPathSeparator + name : name;
     const size_t separator = LastSeparator(target);
     if (separator != std::u16string::npos) CreateDirectoryChain(target.substr(0, separator));
-    return ResultCode(ExtractCurrentEntry(target));
+    return ExtractCurrentEntry(target);
 }
 
 int32_t ArchiveObject::ExtractCurrentEntry(const std::u16string& targetPath) {
@@ -55,10 +48,12 @@ int32_t ArchiveObject::ExtractCurrentEntry(const std::u16string& targetPath) {
     request.ProgressProc = ProgressTrampoline;
     const int32_t answer = module.ExtractProc(container_, request);
     if (answer != 0) return answer;
+    directoryTimes_.NoteExtracted(currentName_, targetPath);
 
     EntryInfo entry;
     std::memset(&entry, 0, sizeof entry);
     if (module.ReadEntryProc(container_, entryIndex_, &entry) != 1) return 0;
     platform::SetFileTimes(targetPath, Join(entry.CreationTime), Join(entry.LastWriteTime));
+    if (entry.Attributes & kAttributeReadOnly) platform::MakeReadOnly(targetPath);
     return 0;
 }

@@ -1,13 +1,14 @@
 // The fifteen exported names of the packer plug-in interface. Each checks its handle and
-// converts ANSI text, then hands the work to the ArchiveObject. No exception leaves here.
-#include <new>
+// converts ANSI text, then hands the work to the ArchiveObject. No exception leaves here: each
+// export that can allocate catches everything and answers the interface's own failure value.
 
 #include "archive/ArchiveObject.h"
 #include "plugin/AnsiHeader.h"
 #include "plugin/CodePages.h"
+#include "plugin/HeaderRecord.h"
+#include "plugin/HostDialogs.h"
 #include "plugin/PackerInterface.h"
 #include "plugin/PluginState.h"
-#include "platform/Platform.h"
 
 #if defined(_WIN32)
 #define PK_EXPORT extern "C"  // exported by name through Morvane.def
@@ -17,14 +18,28 @@
 
 namespace {
 
-bool AskUser(char* buffer, int32_t capacity) {
-    return platform::AskPassword(Plugin().pluginInstance, buffer, capacity);
+bool AskUser(char* buffer, int32_t capacity) { return AskPasswordOfUser(Plugin().pluginInstance, buffer, capacity); }
+
+void ReportHostProgress(const HostProgress& progress, int32_t amount) {
+    if (progress.wide) reinterpret_cast<tProcessDataProcW>(progress.wide)(nullptr, amount);
+    else if (progress.narrow) reinterpret_cast<tProcessDataProc>(progress.narrow)(nullptr, amount);
 }
 
 const ArchiveEnvironment& Environment() {
     static const ArchiveEnvironment environment{&Plugin().registry, &Plugin().passwords,
-                                                &Plugin().useExtensionFilters, AskUser};
+                                                &Plugin().useExtensionFilters, AskUser, ReportHostProgress};
     return environment;
+}
+
+// The interface's result code for an extraction answer of a sub-module.
+int ExtractionResult(int32_t answer) {
+    switch (answer) {
+        case 0: return 0;
+        case 1: return E_EWRITE;
+        case 2: return E_EREAD;
+        case 3: return E_BAD_DATA;
+        default: return E_EOPEN;
+    }
 }
 
 // Null is no archive either: answered like -1 instead of crashing.
@@ -35,8 +50,13 @@ ArchiveObject* ArchiveOf(PK_HANDLE handle) {
 
 const char16_t* Text(const PK_WCHAR* text) { return reinterpret_cast<const char16_t*>(text); }
 
+// What an export that answers a result code answers for a caught exception: the core throws
+// nothing but the standard library's allocation failures.
+constexpr int kExceptionResult = E_NO_MEMORY;
+
 // Opens path for listing or extraction; null on any failure, out of memory included.
 ArchiveObject* OpenWide(const char16_t* path) {
+    ReleasePendingReport();
     if (!path) return nullptr;
     try {
         auto archive = std::make_unique<ArchiveObject>(Environment());
@@ -48,6 +68,7 @@ ArchiveObject* OpenWide(const char16_t* path) {
 }
 
 int Probe(const char16_t* path) {
+    ReleasePendingReport();
     if (!path) return 0;
     try {
         ArchiveObject archive(Environment());
@@ -93,9 +114,14 @@ PK_EXPORT int PK_CALL ReadHeaderExW(PK_HANDLE handle, tHeaderDataExW* headerData
     ArchiveObject* archive = ArchiveOf(handle);
     if (!archive || !headerData) return E_EOPEN;
     try {
-        return archive->ReadHeader(*headerData);
-    } catch (const std::bad_alloc&) {
-        return E_NO_MEMORY;
+        ListedEntry entry;
+        const int32_t answer = archive->ListNextEntry(entry);
+        if (answer == 0) return E_BAD_ARCHIVE;
+        if (answer == 2) return E_END_ARCHIVE;
+        FillHeaderRecord(entry, *headerData);
+        return 0;
+    } catch (...) {
+        return kExceptionResult;
     }
 }
 
@@ -107,8 +133,8 @@ PK_EXPORT int PK_CALL ReadHeader(PK_HANDLE handle, tHeaderData* headerData) {
     if (result != 0) return result;
     try {
         CopyToAnsiHeader(wide, *headerData);
-    } catch (const std::bad_alloc&) {
-        return E_NO_MEMORY;
+    } catch (...) {
+        return kExceptionResult;
     }
     return result;
 }
@@ -116,10 +142,12 @@ PK_EXPORT int PK_CALL ReadHeader(PK_HANDLE handle, tHeaderData* headerData) {
 PK_EXPORT int PK_CALL ProcessFileW(PK_HANDLE handle, int operation, PK_WCHAR* destPath, PK_WCHAR* destName) {
     ArchiveObject* archive = ArchiveOf(handle);
     if (!archive) return E_EOPEN;
+    if (operation == PK_SKIP || operation == PK_TEST) return 0;
+    if (!destName) return E_ECREATE;
     try {
-        return archive->ProcessFile(operation, Text(destPath), Text(destName));
-    } catch (const std::bad_alloc&) {
-        return E_NO_MEMORY;
+        return ExtractionResult(archive->ExtractCurrentEntryTo(Text(destPath), Text(destName)));
+    } catch (...) {
+        return kExceptionResult;
     }
 }
 
@@ -130,8 +158,8 @@ PK_EXPORT int PK_CALL ProcessFile(PK_HANDLE handle, int operation, char* destPat
         std::unique_ptr<std::u16string> name = AnsiToWide(destName);
         return ProcessFileW(handle, operation, path ? reinterpret_cast<PK_WCHAR*>(&(*path)[0]) : nullptr,
                             name ? reinterpret_cast<PK_WCHAR*>(&(*name)[0]) : nullptr);
-    } catch (const std::bad_alloc&) {
-        return E_NO_MEMORY;
+    } catch (...) {
+        return kExceptionResult;
     }
 }
 
@@ -150,13 +178,23 @@ PK_EXPORT void PK_CALL SetChangeVolProcW(PK_HANDLE handle, tChangeVolProcW /*cal
 #endif
 
 PK_EXPORT void PK_CALL SetProcessDataProc(PK_HANDLE handle, tProcessDataProc callback) {
-    if (ArchiveObject* archive = ArchiveOf(handle)) archive->SetProcessDataProc(callback);
+    if (ArchiveObject* archive = ArchiveOf(handle)) archive->progress.narrow = reinterpret_cast<void (*)()>(callback);
 }
 
 PK_EXPORT void PK_CALL SetProcessDataProcW(PK_HANDLE handle, tProcessDataProcW callback) {
-    if (ArchiveObject* archive = ArchiveOf(handle)) archive->SetProcessDataProcW(callback);
+    if (ArchiveObject* archive = ArchiveOf(handle)) archive->progress.wide = reinterpret_cast<void (*)()>(callback);
 }
 
 PK_EXPORT int PK_CALL GetPackerCaps() { return PK_CAPS_MULTIPLE | PK_CAPS_BY_CONTENT; }
 
 PK_EXPORT int PK_CALL GetBackgroundFlags() { return BACKGROUND_UNPACK; }
+
+#if defined(PK_UNIX_HOST)
+// Unix hosts lend their dialogs this way once the plug-in is loaded.
+PK_EXPORT void PK_CALL ExtensionInitialize(tExtensionStartupInfo* startupInfo) {
+    try {
+        AdoptHostDialogs(startupInfo);
+    } catch (...) {
+    }
+}
+#endif

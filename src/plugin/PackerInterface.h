@@ -68,6 +68,13 @@ typedef void* PK_HANDLE;
 #define PK_NAME_ANSI 260
 #define PK_NAME_WIDE 1024
 
+/* Hosts on other systems than Windows (Double Commander) declare these records packed, read
+   FileTime as a Unix time_t and FileAttr as a Unix st_mode, and separate names with '/'. */
+#if !defined(_WIN32)
+#define PK_UNIX_HOST 1
+#pragma pack(push, 1)
+#endif
+
 typedef struct tOpenArchiveData {
     char* ArcName;
     int OpenMode;
@@ -127,6 +134,10 @@ typedef struct tHeaderDataExW {
     char Reserved[1024];
 } tHeaderDataExW;
 
+#if defined(PK_UNIX_HOST)
+#pragma pack(pop)
+#endif
+
 typedef int(PK_CALL* tProcessDataProc)(char* FileName, int Size);
 typedef int(PK_CALL* tProcessDataProcW)(PK_WCHAR* FileName, int Size);
 typedef int(PK_CALL* tChangeVolProc)(char* ArcName, int Mode);
@@ -170,7 +181,21 @@ PK_STATIC_ASSERT(offsetof(tHeaderDataExW, UnpSizeHigh) == 4112, "tHeaderDataExW 
 PK_STATIC_ASSERT(offsetof(tHeaderDataExW, HostOS) == 4116, "tHeaderDataExW layout");
 PK_STATIC_ASSERT(offsetof(tHeaderDataExW, FileAttr) == 4136, "tHeaderDataExW layout");
 
-#if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+#if defined(PK_UNIX_HOST) && UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+PK_STATIC_ASSERT(offsetof(tOpenArchiveData, OpenResult) == 12, "tOpenArchiveData layout");
+PK_STATIC_ASSERT(offsetof(tOpenArchiveData, CmtBuf) == 16, "tOpenArchiveData layout");
+PK_STATIC_ASSERT(offsetof(tOpenArchiveData, CmtState) == 32, "tOpenArchiveData layout");
+PK_STATIC_ASSERT(sizeof(tOpenArchiveData) == 36, "tOpenArchiveData layout");
+PK_STATIC_ASSERT(sizeof(tOpenArchiveDataW) == 36, "tOpenArchiveDataW layout");
+PK_STATIC_ASSERT(offsetof(tHeaderData, CmtBuf) == 556, "tHeaderData layout");
+PK_STATIC_ASSERT(offsetof(tHeaderData, CmtState) == 572, "tHeaderData layout");
+PK_STATIC_ASSERT(sizeof(tHeaderData) == 576, "tHeaderData layout");
+PK_STATIC_ASSERT(offsetof(tHeaderDataExW, CmtBuf) == 4140, "tHeaderDataExW layout");
+PK_STATIC_ASSERT(offsetof(tHeaderDataExW, CmtBufSize) == 4148, "tHeaderDataExW layout");
+PK_STATIC_ASSERT(offsetof(tHeaderDataExW, CmtState) == 4156, "tHeaderDataExW layout");
+PK_STATIC_ASSERT(offsetof(tHeaderDataExW, Reserved) == 4160, "tHeaderDataExW layout");
+PK_STATIC_ASSERT(sizeof(tHeaderDataExW) == 5184, "tHeaderDataExW layout");
+#elif UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
 PK_STATIC_ASSERT(offsetof(tOpenArchiveData, OpenMode) == 8, "tOpenArchiveData layout");
 PK_STATIC_ASSERT(offsetof(tOpenArchiveData, OpenResult) == 12, "tOpenArchiveData layout");
 PK_STATIC_ASSERT(offsetof(tOpenArchiveData, CmtBuf) == 16, "tOpenArchiveData layout");

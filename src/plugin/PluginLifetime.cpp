@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "config/IniDocument.h"
+#include "plugin/HostDialogs.h"
 #include "plugin/PluginState.h"
 #include "platform/Platform.h"
 
@@ -27,12 +28,21 @@ void LoadConfiguration(const std::u16string& pluginDirectory) {
     if (verbose == 0) return;
     std::u16string report;
     for (const LoadFailure& failure : failures) report += failure.moduleName + u":" + failure.errorText;
-    if (!report.empty()) platform::ShowReport(report, u"Morvane failed modules:");
+    if (!report.empty()) ShowFailureReport(report, u"Morvane failed modules:");
 }
 
 void OnProcessAttach(void* instance) {
     Plugin().pluginInstance = instance;
-    LoadConfiguration(platform::ModuleDirectory(instance));
+    // Nothing may escape into the loader: what loaded before a failure stays registered.
+    try {
+        const std::u16string directory = platform::ModuleDirectory(instance);
+        // Without its own folder the plug-in has no configuration, rather than some other folder's.
+        if (!directory.empty()) LoadConfiguration(directory);
+    } catch (...) {
+    }
 }
 
-void OnProcessDetach() { Plugin().registry.Unload(); }
+void OnProcessDetach() {
+    ReleasePendingReport();
+    Plugin().registry.Unload();
+}

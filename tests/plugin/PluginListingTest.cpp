@@ -15,6 +15,18 @@ namespace {
 constexpr uint64_t kMay2024 = 133603947310000000ull;
 constexpr uint64_t kJune1979 = 119415276000000000ull;
 
+// What the host reads for them, and for attributes 0x21, 0x20 and all bits set: DOS stamps and
+// the bits themselves on Windows; Unix time, st_mode and '/' between name parts on Unix hosts.
+#if defined(PK_UNIX_HOST)
+constexpr uint32_t kMay2024Shown = 1715921131u;  // 2024-05-17 04:45:31 UTC
+constexpr int kReadOnlyFileShown = 0100444, kFileShown = 0100644, kAllBitsShown = 040555;
+const std::u16string kDocsGuideShown[] = {u"Docs.old/Guide", u"Docs,1.old/Guide"};
+#else
+constexpr uint32_t kMay2024Shown = 0x58B16DAFu;
+constexpr int kReadOnlyFileShown = 0x21, kFileShown = 0x20, kAllBitsShown = -1;
+const std::u16string kDocsGuideShown[] = {u"Docs.old\\Guide", u"Docs,1.old\\Guide"};
+#endif
+
 class PluginListingTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -69,7 +81,7 @@ TEST_F(PluginListingTest, RepeatedNamesAreNumbered) {
         {{"report.txt", "report.txt", "report.txt"}, {u"report.txt", u"report,1.txt", u"report,2.txt"}},
         {{"README", "README"}, {u"README", u"README,1"}},
         {{"a.b.c", "a.b.c"}, {u"a.b.c", u"a.b,1.c"}},
-        {{"Docs.old\\Guide", "Docs.old\\Guide"}, {u"Docs.old\\Guide", u"Docs,1.old\\Guide"}},
+        {{"Docs.old\\Guide", "Docs.old\\Guide"}, {kDocsGuideShown[0], kDocsGuideShown[1]}},
         {{".profile", ".profile"}, {u".profile", u",1.profile"}},
         {{"", ""}, {u"", u",1"}},
         {{"Readme.txt", "README.TXT"}, {u"Readme.txt", u"README.TXT"}},
@@ -127,8 +139,8 @@ TEST_F(PluginListingTest, HeaderFields) {
     EXPECT_EQ(header.UnpSizeHigh, 1u);
     EXPECT_EQ(header.PackSize, 0x40000000u);
     EXPECT_EQ(header.PackSizeHigh, 1u);
-    EXPECT_EQ(header.FileAttr, 0x21);
-    EXPECT_EQ(uint32_t(header.FileTime), 0x58B16DAFu);
+    EXPECT_EQ(header.FileAttr, kReadOnlyFileShown);
+    EXPECT_EQ(uint32_t(header.FileTime), kMay2024Shown);
     EXPECT_EQ(header.HostOS, 0);
     EXPECT_EQ(header.FileCRC, 0);
     EXPECT_EQ(header.Flags, 7);  // what the host wrote stays
@@ -137,8 +149,12 @@ TEST_F(PluginListingTest, HeaderFields) {
     for (char byte : header.Reserved) ASSERT_EQ(byte, 0);
 
     EXPECT_EQ(plugin->ReadHeaderExW(handle, &header), 0);
-    EXPECT_EQ(uint32_t(header.FileAttr), 0xFFFFFFFFu);
+    EXPECT_EQ(header.FileAttr, kAllBitsShown);
+#if defined(PK_UNIX_HOST)
+    EXPECT_EQ(header.FileTime, 297054000);  // 1979-06-01 03:00:00 UTC
+#else
     EXPECT_EQ(uint32_t(header.FileTime) >> 25, 127u);  // 1979 wraps around
+#endif
     EXPECT_EQ(plugin->ReadHeaderExW(handle, &header), 0);
     EXPECT_EQ(header.FileTime, 0);
     plugin->CloseArchive(handle);
@@ -168,8 +184,8 @@ TEST_F(PluginListingTest, AnsiHeader) {
     EXPECT_EQ(std::string(header.ArcName), Utf8(path));
     EXPECT_EQ(header.UnpSize, 0x40000000);
     EXPECT_EQ(header.PackSize, 3);
-    EXPECT_EQ(header.FileAttr, 0x20);
-    EXPECT_EQ(uint32_t(header.FileTime), 0x58B16DAFu);
+    EXPECT_EQ(header.FileAttr, kFileShown);
+    EXPECT_EQ(uint32_t(header.FileTime), kMay2024Shown);
     EXPECT_EQ(header.Flags, 7);
     EXPECT_EQ(header.HostOS, 6);
     // A name too long for the 260-byte field is cut and terminated inside it.

@@ -4,8 +4,10 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -20,6 +22,7 @@
 #include "platform/Platform.h"
 #define TESTMODULE_EXPORT  // exported by name through TestSubModule.def
 #else
+#include <sys/mman.h>
 #define TESTMODULE_EXPORT __attribute__((visibility("default")))
 #endif
 
@@ -38,7 +41,7 @@ struct Settings {
     char nullProc[32];
     uint32_t version, raiseCode;
     int32_t loadAnswer;
-    bool loadFault, loadRaise, loadHandledFault;
+    bool loadFault, loadRaise, loadHandledFault, loadThrows;
 };
 
 // A lock without a destructor, for the same reason; it is only ever held for a moment.
@@ -107,11 +110,19 @@ void Log(const char* call, const std::string& fields = std::string()) {
     AppendToFile(Wide(settings.logPath), line);
 }
 
+#if defined(_WIN32)
 // An address the compiler cannot see is null, so the store really happens and faults.
 void WriteToAddressZero(void* = nullptr) {
     volatile uintptr_t zero = 0;
     *reinterpret_cast<volatile int*>(zero) = 1;
 }
+#else
+// A page that may not be touched: the sanitized build would stop a null store before it faults.
+void WriteToAddressZero(void* = nullptr) {
+    static void* const page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    *static_cast<volatile int*>(page) = 1;
+}
+#endif
 
 // ---- Container files -------------------------------------------------------------------------
 
@@ -131,6 +142,8 @@ struct OpenRule {
 
 // Everything a handle stands for: read-only once parsed, so threads may share a module freely.
 struct Container {
+    static constexpr uint32_t kLive = 0xC0DE0001u;
+    uint32_t magic = kLive;  // cleared when closed, so that a second close is seen
     std::vector<OpenRule> opens;
     bool hasPassword = false;
     std::string password;
@@ -142,6 +155,10 @@ struct Container {
 // Refused containers are never closed by the host; they wait here for UnloadSubModule.
 SpinLock refusedLock;
 Container* refused = nullptr;
+
+// What became of the containers, for tests that check each was closed exactly once.
+std::atomic<int64_t> containersOpened{0}, containersClosed{0}, containersRefused{0}, badCloses{0};
+static_assert(std::is_trivially_destructible<std::atomic<int64_t>>::value, "counters outlive static destructors");
 
 Entry ParseEntry(const std::vector<std::string>& fields) {
     Entry entry;
@@ -222,7 +239,10 @@ int32_t SM_CALL OpenProc(OpenRequest request, ContainerHandle* handle, void* own
                         Field("reserved", std::to_string(request.Reserved1) + "," + std::to_string(request.Reserved2)) +
                         Field("owner", Hex(owner)) + Field("answer", fault ? std::string("fault") : std::to_string(answer)));
     if (fault) WriteToAddressZero();
-    if (answer == SM_OPEN_OK && handle) *handle = container.release();
+    if (answer == SM_OPEN_OK && handle) {
+        *handle = container.release();
+        ++containersOpened;
+    }
     return answer;
 }
 
@@ -231,6 +251,7 @@ int32_t SM_CALL PrepareProc(ContainerHandle handle) {
     const int32_t answer = container ? container->prepareAnswer : 0;
     Log("PrepareProc", Field("handle", Hex(handle)) + Field("answer", answer));
     if (answer == 0 && container) {
+        ++containersRefused;
         std::lock_guard<SpinLock> guard(refusedLock);
         container->nextRefused = refused;
         refused = container;
@@ -240,7 +261,16 @@ int32_t SM_CALL PrepareProc(ContainerHandle handle) {
 
 int32_t SM_CALL CloseProc(ContainerHandle handle) {
     Log("CloseProc", Field("handle", Hex(handle)));
-    delete static_cast<Container*>(handle);
+    Container* container = static_cast<Container*>(handle);
+    if (container && container->magic != Container::kLive) {
+        ++badCloses;  // closed before: freeing it again would corrupt the heap
+        return 0;
+    }
+    if (container) {
+        container->magic = 0;
+        ++containersClosed;
+    }
+    delete container;
     return 1;
 }
 
@@ -345,6 +375,7 @@ void ApplySettings(const std::vector<Wide>& items) {
             settings.loadRaise = true;
             settings.raiseCode = uint32_t(std::strtoul(value.c_str(), nullptr, 16));
         } else if (key == "LoadHandledFault") settings.loadHandledFault = value == "1";
+        else if (key == "LoadThrows") settings.loadThrows = value == "1";
     }
     if (identity.empty()) identity = FileStem(OwnLibraryPath());
     // A module without a section of its own still logs where the tests point it.
@@ -376,6 +407,13 @@ extern "C" TESTMODULE_EXPORT int32_t SM_CALL LoadSubModule(SubModuleInterface* m
     if (settings.loadHandledFault) fields += Field("handled", HandledFault());
     Log("LoadSubModule", fields);
 
+    if (settings.loadThrows) {
+        // A C++ exception thrown and caught inside the module, as any C++ module may do.
+        try {
+            throw std::runtime_error("caught at once");
+        } catch (const std::runtime_error&) {
+        }
+    }
     if (settings.loadFault) WriteToAddressZero();
 #if defined(_WIN32)
     if (settings.loadRaise) RaiseException(settings.raiseCode, 0, 0, nullptr);
@@ -401,6 +439,36 @@ extern "C" TESTMODULE_EXPORT int32_t SM_CALL UnloadSubModule(void) {
     return 1;
 }
 #endif
+
+// Containers opened (OpenProc answered 1), closed, released after PrepareProc refused them, and
+// closes of a handle that was no live container, since the module was loaded.
+extern "C" TESTMODULE_EXPORT void TestModuleContainers(int64_t* counts) {
+    counts[0] = containersOpened;
+    counts[1] = containersClosed;
+    counts[2] = containersRefused;
+    counts[3] = badCloses;
+}
+
+// Throws and catches rounds times, each catch looking at its exception again through
+// std::current_exception; answers how many rounds saw another exception than their own. Run
+// from several threads at once, it shows whether each thread keeps its own exception state.
+extern "C" TESTMODULE_EXPORT int32_t TestModuleThrowAndCatch(int32_t rounds) {
+    const uintptr_t own = reinterpret_cast<uintptr_t>(&rounds);  // differs from thread to thread
+    int32_t wrong = 0;
+    for (int32_t round = 0; round < rounds; ++round) {
+        try {
+            throw own + uintptr_t(round);
+        } catch (uintptr_t thrown) {
+            std::this_thread::yield();  // let other threads throw while this exception is caught
+            try {
+                std::rethrow_exception(std::current_exception());
+            } catch (uintptr_t again) {
+                if (thrown != own + uintptr_t(round) || again != thrown) ++wrong;
+            }
+        }
+    }
+    return wrong;
+}
 
 // The exports must have exactly the contract's types.
 [[maybe_unused]] static const LoadSubModuleFunction kLoadSubModuleType = LoadSubModule;

@@ -4,10 +4,22 @@
 #include <vector>
 
 #include "HostPlatform.h"
+#if !defined(_WIN32)
+#include "UnixHost.h"
+#endif
 
 namespace wcxhost {
 
 namespace {
+
+// What the header's time and attributes mean depends on the host family the plug-in serves.
+#if defined(_WIN32)
+int ShownTime(int fileTime) { return fileTime; }
+int ShownAttributes(int fileAttr) { return fileAttr; }
+#else
+int ShownTime(int fileTime) { return DosTimeFromUnixTime(fileTime); }
+int ShownAttributes(int fileAttr) { return AttributesFromUnixMode(fileAttr); }
+#endif
 
 template <typename Function>
 bool Bind(void* library, const char* name, Function& function) {
@@ -42,6 +54,9 @@ bool Plugin::Load(const std::u16string& path, bool ansi, bool needProbe, std::st
         return false;
     }
     ansi_ = ansi;
+#if !defined(_WIN32)
+    LendDialogs(library_);
+#endif
     Bind(library_, "GetPackerCaps", getPackerCaps_);
     bool bound = true;
     std::string missing;
@@ -136,8 +151,8 @@ int Plugin::ReadHeader(PK_HANDLE archive, Header& header) const {
         header.name = platform::FromAnsi(data.FileName, sizeof data.FileName);
         header.unpackedSize = uint32_t(data.UnpSize);
         header.packedSize = uint32_t(data.PackSize);
-        header.fileTime = data.FileTime;
-        header.attributes = data.FileAttr;
+        header.fileTime = ShownTime(data.FileTime);
+        header.attributes = ShownAttributes(data.FileAttr);
         return 0;
     }
     tHeaderDataExW data;
@@ -147,8 +162,8 @@ int Plugin::ReadHeader(PK_HANDLE archive, Header& header) const {
     header.name = WideField(data.FileName, PK_NAME_WIDE);
     header.unpackedSize = (uint64_t(data.UnpSizeHigh) << 32) | data.UnpSize;
     header.packedSize = (uint64_t(data.PackSizeHigh) << 32) | data.PackSize;
-    header.fileTime = data.FileTime;
-    header.attributes = data.FileAttr;
+    header.fileTime = ShownTime(data.FileTime);
+    header.attributes = ShownAttributes(data.FileAttr);
     return 0;
 }
 

@@ -11,6 +11,9 @@
 #include "PluginDialogs.h"
 #include "PluginWindows.h"
 #include "Text.h"
+#if !defined(_WIN32)
+#include "UnixHost.h"
+#endif
 
 using namespace wcxhost;
 
@@ -77,9 +80,13 @@ int RunHost(const std::vector<std::string>& arguments) {
     }
     PasswordSource passwords(options.hasPassword, options.password, ConsoleIfAny());
     PluginDialogs dialogs(passwords);
+#if defined(_WIN32)
     if (options.showDialogs) return RunCommand(options, job, passwords);
     // The watch outlives the plug-in: it may show a window while it loads or is released.
     PluginWindowWatch watch(dialogs);
+#else
+    AnswerDialogsWith(dialogs);  // the dialogs lent through ExtensionInitialize
+#endif
     return RunCommand(options, job, passwords);
 }
 

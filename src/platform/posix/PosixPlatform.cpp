@@ -1,7 +1,11 @@
-// The platform seam on Linux: stand-ins that answer as the Windows calls do, for the core's tests.
+// The platform seam on Linux: the calls answer as the Windows ones do, so the core runs unchanged.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <ctime>
 
 #include <cstdio>
@@ -10,6 +14,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/posix/FaultGuard.h"
 #include "text/Utf8.h"
 
 namespace platform {
@@ -119,14 +124,9 @@ void ReleaseLibrary(LibraryHandle library) {
 }
 
 std::u16string ExceptionText(uint32_t exceptionCode) {
+    if (const char* name = FaultSignalName(exceptionCode)) return FromUtf8(std::string(name) + "\n");
     if (exceptionCode == 0xE0434352u) return u".NET code has thrown an exception";
     return FromUtf8("Unrecognized exception: " + std::to_string(exceptionCode));
-}
-
-// Linux has no structured exceptions to catch: the call runs unguarded.
-bool CallGuarded(void (*call)(void* context), void* context, uint32_t& /*exceptionCode*/) {
-    call(context);
-    return true;
 }
 
 bool PathMatchesMask(const std::u16string& path, const std::u16string& mask) {
@@ -135,19 +135,27 @@ bool PathMatchesMask(const std::u16string& path, const std::u16string& mask) {
 
 std::u16string ModuleDirectory(void* instance) {
     Dl_info info{};
-    if (!instance || !dladdr(instance, &info) || !info.dli_fname) return u"./";
+    if (!instance || !dladdr(instance, &info) || !info.dli_fname) return std::u16string();
     std::string file(info.dli_fname);
     const size_t slash = file.rfind('/');
-    return FromUtf8(slash == std::string::npos ? std::string("./") : file.substr(0, slash + 1));
+    return slash == std::string::npos ? std::u16string() : FromUtf8(file.substr(0, slash + 1));
 }
 
+// One write, so that the block never interleaves with the host's own lines on stderr.
 void ShowReport(const std::u16string& text, const std::u16string& caption) {
-    std::fprintf(stderr, "%s\n%s\n", ToUtf8(caption).c_str(), ToUtf8(text).c_str());
+    std::string block = ToUtf8(caption) + "\n" + ToUtf8(text);
+    if (block.back() != '\n') block += '\n';
+    for (size_t done = 0; done < block.size();) {
+        const ssize_t written = ::write(STDERR_FILENO, block.data() + done, block.size() - done);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        done += size_t(written);
+    }
 }
 
 namespace {
 
-// The core writes Windows paths; on Linux a backslash stands for the separator.
+// The core's tests write Windows paths; a backslash stands for the separator here too.
 std::string NativePath(const std::u16string& path) {
     std::string native = ToUtf8(path);
     for (char& c : native)
@@ -156,15 +164,22 @@ std::string NativePath(const std::u16string& path) {
 }
 
 constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
+// Windows converts no FILETIME of 2^63 and more.
+constexpr uint64_t kLargestFileTime = 0x7FFFFFFFFFFFFFFFull;
 
+// Counted in unsigned arithmetic: a sub-module may hand any 64-bit value.
 timespec ToTimespec(uint64_t fileTime) {
-    const int64_t sinceEpoch = int64_t(fileTime) - int64_t(kUnixEpochAsFileTime);
+    const bool beforeEpoch = fileTime < kUnixEpochAsFileTime;
+    const uint64_t distance = beforeEpoch ? kUnixEpochAsFileTime - fileTime : fileTime - kUnixEpochAsFileTime;
     timespec time{};
-    time.tv_sec = sinceEpoch / 10000000;
-    time.tv_nsec = (sinceEpoch % 10000000) * 100;
-    if (time.tv_nsec < 0) {
-        time.tv_nsec += 1000000000;
-        --time.tv_sec;
+    time.tv_sec = time_t(distance / 10000000);
+    time.tv_nsec = long(distance % 10000000) * 100;
+    if (beforeEpoch) {
+        time.tv_sec = -time.tv_sec;
+        if (time.tv_nsec != 0) {
+            --time.tv_sec;
+            time.tv_nsec = 1000000000 - time.tv_nsec;
+        }
     }
     return time;
 }
@@ -189,10 +204,25 @@ void SetFileTimes(const std::u16string& path, uint64_t /*creationTime*/, uint64_
     ::utimensat(AT_FDCWD, NativePath(path).c_str(), times, 0);
 }
 
-std::u16string LongPathForm(const std::u16string& path) { return path; }
+void SetDirectoryTime(const std::u16string& path, uint64_t lastWriteTime) {
+    timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1] = ToTimespec(lastWriteTime);
+    ::utimensat(AT_FDCWD, NativePath(path).c_str(), times, 0);
+}
+
+void MakeReadOnly(const std::u16string& path) {
+    const std::string native = NativePath(path);
+    struct stat info {};
+    if (::stat(native.c_str(), &info) == 0) ::chmod(native.c_str(), info.st_mode & 07555);
+}
+
+std::u16string LongPathForm(const std::u16string& path, PathKind /*kind*/) { return path; }
 
 CivilTime LocalCivilTime(uint64_t utcFileTime) {
     CivilTime civil;
+    if (utcFileTime > kLargestFileTime) return civil;
     const time_t seconds = ToTimespec(utcFileTime).tv_sec;
     tm local{};
     if (!localtime_r(&seconds, &local)) return civil;
@@ -216,7 +246,15 @@ bool WideToAnsi(const char16_t* text, std::string& ansi) {
     return true;
 }
 
-// No dialog on Linux: the prompt behaves as if it could not be shown.
+static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 16, "Lock's storage holds a mutex");
+
+Lock::Lock() { pthread_mutex_init(reinterpret_cast<pthread_mutex_t*>(state_), nullptr); }
+Lock::~Lock() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(state_)); }
+void Lock::lock() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(state_)); }
+void Lock::unlock() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(state_)); }
+
+// No dialog of its own on Linux (the host lends one, see plugin/HostDialogs): the prompt
+// behaves as if it could not be shown.
 bool AskPassword(void* /*instance*/, char* /*buffer*/, int32_t /*capacity*/) { return false; }
 
 }  // namespace platform

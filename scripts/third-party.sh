@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# Builds the static Windows libraries that the formats sub-module links: libarchive and the
+# libraries it reads through (liblzma, bzip2, zstd, lz4, expat), from Debian's source packages
+# with Debian's patches applied, for each mingw-w64 triplet. zlib comes from libz-mingw-w64-dev.
+#   third-party.sh [TRIPLET...]     (default: x86_64-w64-mingw32 i686-w64-mingw32)
+# Result: build/third-party/TRIPLET/{include,lib}. A step already built from the same code, flags
+# and sources is skipped, so a rerun costs nothing. Needs a deb-src entry (setup.sh adds one).
+#
+# Nothing here may take a thread-local slot or start a thread when the sub-module is loaded:
+# liblzma is built without threads, zstd single-threaded, libarchive without pthreads.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cache="${MORVANE_BUILD_DIR:-$root/build}/third-party"
+triplets=("$@")
+[ ${#triplets[@]} -gt 0 ] || triplets=(x86_64-w64-mingw32 i686-w64-mingw32)
+packages=(libarchive xz-utils bzip2 libzstd lz4 expat)
+jobs=2
+log="$cache/build.log"
+
+mkdir -p "$cache/sources"
+
+# Unpacks a source package (Debian's patches applied) into sources/PACKAGE/, once. The newest
+# version the mirror still serves is taken: a mirror may list a version it no longer holds.
+fetch() {  # PACKAGE
+  local package="$1" folder="$cache/sources/$1" version
+  [ -f "$folder/.unpacked" ] && return 0
+  rm -rf "$folder" && mkdir -p "$folder"
+  for version in $(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -V -r -u); do
+    if (cd "$folder" && apt-get source -qq "$package=$version" >> "$log" 2>&1); then
+      echo "$version" > "$folder/.unpacked"
+      return 0
+    fi
+    rm -rf "${folder:?}"/*
+  done
+  echo "third-party: cannot fetch the Debian source of $package (is there a deb-src entry?)" >&2
+  return 1
+}
+
+# The unpacked source tree of a package.
+tree() { find "$cache/sources/$1" -mindepth 1 -maxdepth 1 -type d | head -n 1; }
+
+# Identifies what a step is made of: its own code, the flags and its package's source version.
+fingerprint() {  # STEP PACKAGE
+  { declare -f "build_$1"; echo "$cflags"; cat "$cache/sources/$2/.unpacked"; } | sha256sum | cut -d' ' -f1
+}
+
+build_bzip2() {
+  local source work="$build/bzip2"
+  source="$(tree bzip2)"
+  mkdir -p "$work"
+  for file in blocksort huffman crctable randtable compress decompress bzlib; do
+    "$cc" $cflags -D_FILE_OFFSET_BITS=64 -c "$source/$file.c" -o "$work/$file.o"
+  done
+  "$ar" rcs "$prefix/lib/libbz2.a" "$work"/*.o
+  cp "$source/bzlib.h" "$prefix/include/"
+}
+
+build_lz4() {
+  local source work="$build/lz4"
+  source="$(tree lz4)"
+  mkdir -p "$work"
+  for file in lz4 lz4frame lz4hc xxhash; do
+    "$cc" $cflags -c "$source/lib/$file.c" -o "$work/$file.o"
+  done
+  "$ar" rcs "$prefix/lib/liblz4.a" "$work"/*.o
+  cp "$source/lib/lz4.h" "$source/lib/lz4hc.h" "$source/lib/lz4frame.h" "$prefix/include/"
+}
+
+build_zstd() {
+  local source work="$build/zstd" file
+  source="$(tree libzstd)"
+  mkdir -p "$work"
+  # Without ZSTD_MULTITHREAD the library never starts a thread; the x86-64 assembly is for
+  # the System V calling convention only.
+  for file in "$source"/lib/common/*.c "$source"/lib/compress/*.c "$source"/lib/decompress/*.c; do
+    "$cc" $cflags -DZSTD_DISABLE_ASM -c "$file" -o "$work/$(basename "${file%.c}").o"
+  done
+  "$ar" rcs "$prefix/lib/libzstd.a" "$work"/*.o
+  cp "$source/lib/zstd.h" "$source/lib/zstd_errors.h" "$prefix/include/"
+}
+
+build_xz() {
+  local source work="$build/xz"
+  source="$(tree xz-utils)"
+  mkdir -p "$work"
+  # mingw-w64 defines _M_X64, so liblzma calls _BitScanForward64 without including <intrin.h>
+  # (which the 32-bit build's assembly files must not see).
+  local extra=""
+  [ "$triplet" = x86_64-w64-mingw32 ] && extra="-include intrin.h"
+  (cd "$work" && "$source/configure" --host="$triplet" --prefix="$prefix" --disable-shared --enable-static \
+      --disable-threads --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo --disable-lzma-links \
+      --disable-scripts --disable-doc --disable-nls CC="$cc" CFLAGS="$cflags $extra" &&
+    make -j"$jobs" -C src/liblzma && make -C src/liblzma install) >> "$log" 2>&1
+}
+
+build_expat() {
+  local source work="$build/expat"
+  source="$(tree expat)/expat"
+  # Without DTD support: xar's table of contents has no DTD, and Debian's patches test XML_DTD
+  # for the value 1 that only its autotools build defines.
+  cmake -S "$source" -B "$work" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_C_FLAGS="$cflags" -DEXPAT_SHARED_LIBS=OFF -DEXPAT_BUILD_TOOLS=OFF \
+    -DEXPAT_BUILD_EXAMPLES=OFF -DEXPAT_BUILD_TESTS=OFF -DEXPAT_BUILD_DOCS=OFF -DEXPAT_BUILD_PKGCONFIG=OFF \
+    -DEXPAT_BUILD_FUZZERS=OFF -DEXPAT_DTD=OFF >> "$log" 2>&1
+  cmake --build "$work" -j "$jobs" >> "$log" 2>&1
+  cmake --install "$work" >> "$log" 2>&1
+}
+
+build_libarchive() {
+  local source work="$build/libarchive"
+  source="$(tree libarchive)"
+  mkdir -p "$work/shim"
+  # libarchive asks for <Bcrypt.h>; mingw-w64 ships <bcrypt.h>, and Linux file names are
+  # case-sensitive.
+  printf '#include <bcrypt.h>\n' > "$work/shim/Bcrypt.h"
+  # The static libraries' headers would otherwise declare their functions dllimport. libarchive
+  # looks for expat.h without the include folder that it found expat in.
+  local defines="-DLZMA_API_STATIC -DXML_STATIC -I$work/shim -I$prefix/include"
+  cmake -S "$source" -B "$work" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_C_FLAGS="$cflags $defines" \
+    -DCMAKE_FIND_ROOT_PATH="$prefix;/usr/$triplet" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DBUILD_SHARED_LIBS=OFF -DENABLE_TAR=OFF -DENABLE_CPIO=OFF -DENABLE_CAT=OFF -DENABLE_TEST=OFF \
+    -DENABLE_INSTALL=OFF -DENABLE_WERROR=OFF -DENABLE_OPENSSL=OFF -DENABLE_NETTLE=OFF -DENABLE_MBEDTLS=OFF \
+    -DENABLE_CNG=ON -DENABLE_LIBB2=OFF -DENABLE_LZO=OFF -DENABLE_LIBXML2=OFF -DENABLE_EXPAT=ON \
+    -DENABLE_PCREPOSIX=OFF -DENABLE_LIBGCC=OFF -DPOSIX_REGEX_LIB=NONE -DENABLE_ICONV=OFF -DENABLE_ACL=OFF \
+    -DENABLE_XATTR=OFF -DENABLE_LZMA=ON -DENABLE_BZip2=ON -DENABLE_ZSTD=ON -DENABLE_LZ4=ON -DENABLE_ZLIB=ON \
+    -DWINDOWS_VERSION=WIN7 -DHAVE_PTHREAD_H=OFF \
+    -DZLIB_INCLUDE_DIR="/usr/$triplet/include" -DZLIB_LIBRARY="/usr/$triplet/lib/libz.a" \
+    -DZLIB_WINAPI_EXITCODE=1 -DZLIB_WINAPI_EXITCODE__TRYRUN_OUTPUT= \
+    -DBZIP2_INCLUDE_DIR="$prefix/include" -DBZIP2_LIBRARY_RELEASE="$prefix/lib/libbz2.a" \
+    -DLIBLZMA_INCLUDE_DIR="$prefix/include" -DLIBLZMA_LIBRARY="$prefix/lib/liblzma.a" \
+    -DZSTD_INCLUDE_DIR="$prefix/include" -DZSTD_LIBRARY="$prefix/lib/libzstd.a" \
+    -DLZ4_INCLUDE_DIR="$prefix/include" -DLZ4_LIBRARY="$prefix/lib/liblz4.a" \
+    -DEXPAT_INCLUDE_DIR="$prefix/include" -DEXPAT_LIBRARY="$prefix/lib/libexpat.a" >> "$log" 2>&1
+  cmake --build "$work" --target archive_static -j "$jobs" >> "$log" 2>&1
+  cp "$work/libarchive/libarchive_static.a" "$prefix/lib/libarchive.a"
+  cp "$source/libarchive/archive.h" "$source/libarchive/archive_entry.h" "$prefix/include/"
+}
+
+for package in "${packages[@]}"; do
+  fetch "$package"
+done
+exec 3>&2
+set -E
+trap 'echo "third-party: the build for $triplet failed; the end of $log:" >&3; tail -n 30 "$log" >&3' ERR
+cflags="-O2 -ffunction-sections -fdata-sections"
+# step:package, in build order: libarchive needs the others' headers.
+steps=(bzip2:bzip2 lz4:lz4 zstd:libzstd xz:xz-utils expat:expat libarchive:libarchive)
+for triplet in "${triplets[@]}"; do
+  case "$triplet" in
+    x86_64-w64-mingw32 | i686-w64-mingw32) ;;
+    *) echo "third-party: unknown triplet $triplet" >&2; exit 2 ;;
+  esac
+  prefix="$cache/$triplet"
+  # A step is done when its stamp names the same code, flags and source version.
+  todo=()
+  for step in "${steps[@]}"; do
+    [ "$(cat "$prefix/.built-${step%%:*}" 2>/dev/null)" = "$(fingerprint "${step%%:*}" "${step#*:}")" ] || todo+=("$step")
+  done
+  [ ${#todo[@]} -gt 0 ] || continue
+  echo "third-party: building ${todo[*]%%:*} for $triplet (a few minutes, once; log: $log)"
+  cc="$triplet-gcc-posix" ar="$triplet-ar"
+  build="$cache/build-$triplet"
+  rm -rf "$build"
+  mkdir -p "$prefix/include" "$prefix/lib" "$build"
+  # The project's toolchain files run test programs under Wine; these builds run none.
+  toolchain="$build/toolchain.cmake"
+  cat > "$toolchain" <<TOOLCHAIN
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ${triplet%%-*})
+set(CMAKE_C_COMPILER $cc)
+set(CMAKE_CXX_COMPILER $triplet-g++-posix)
+set(CMAKE_RC_COMPILER $triplet-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/$triplet)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+TOOLCHAIN
+  for step in "${todo[@]}"; do
+    rm -f "$prefix/.built-${step%%:*}"
+    "build_${step%%:*}" >> "$log" 2>&1
+    fingerprint "${step%%:*}" "${step#*:}" > "$prefix/.built-${step%%:*}"
+  done
+  rm -rf "$build"
+done

@@ -1,0 +1,35 @@
+#include "plugin/HeaderRecord.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+#include "plugin/HostDialect.h"
+
+namespace {
+
+// The record may be packed: its text fields are written by offset, never through a WCHAR
+// pointer that would assume an alignment the host does not give.
+void CopyName(tHeaderDataExW& header, size_t fieldOffset, const std::u16string& text) {
+    unsigned char* field = reinterpret_cast<unsigned char*>(&header) + fieldOffset;
+    const size_t length = std::min<size_t>(text.size(), PK_NAME_WIDE - 1);
+    std::memcpy(field, text.data(), length * sizeof(char16_t));
+    std::memset(field + length * sizeof(char16_t), 0, sizeof(char16_t));
+}
+
+}  // namespace
+
+void FillHeaderRecord(const ListedEntry& entry, tHeaderDataExW& header) {
+    CopyName(header, offsetof(tHeaderDataExW, ArcName), entry.archivePath);
+    CopyName(header, offsetof(tHeaderDataExW, FileName), HostEntryName(entry.name));
+    std::memset(reinterpret_cast<unsigned char*>(&header) + offsetof(tHeaderDataExW, Reserved), 0,
+                sizeof header.Reserved);
+    header.PackSize = uint32_t(entry.packedSize);
+    header.PackSizeHigh = uint32_t(entry.packedSize >> 32);
+    header.UnpSize = uint32_t(entry.unpackedSize);
+    header.UnpSizeHigh = uint32_t(entry.unpackedSize >> 32);
+    header.HostOS = 0;
+    header.FileCRC = 0;
+    header.FileTime = HostFileTime(entry.lastWriteTime);
+    header.FileAttr = HostFileAttributes(entry.attributes);
+}

@@ -1,0 +1,53 @@
+// Hosts on Unix systems (Double Commander): FileTime is a Unix time in UTC, FileAttr a st_mode
+// and '/' separates the parts of a name.
+#include <limits>
+
+#include "plugin/HostDialect.h"
+
+namespace {
+
+// The st_mode values of the host's system (the same on every Unix).
+constexpr uint32_t kModeDirectory = 0040000;
+constexpr uint32_t kModeRegular = 0100000;
+constexpr uint32_t kModeSymbolicLink = 0120000;
+constexpr uint32_t kWriteBits = 0222;
+
+constexpr uint32_t kAttributeReadOnly = 0x01;
+constexpr uint32_t kAttributeDirectory = 0x10;
+constexpr uint32_t kAttributeReparsePoint = 0x400;
+
+constexpr int64_t kUnixEpochAsFileTime = 116444736000000000;
+constexpr int64_t kFileTimeUnitsPerSecond = 10000000;
+
+}  // namespace
+
+int32_t HostFileTime(uint64_t lastWriteTime) {
+    if (lastWriteTime == 0) return 0;
+    // Whole seconds, rounded down also before 1970; a 32-bit time_t field holds 1901 to 2038.
+    const int64_t units = int64_t(lastWriteTime) - kUnixEpochAsFileTime;
+    int64_t seconds = units / kFileTimeUnitsPerSecond;
+    if (units % kFileTimeUnitsPerSecond < 0) --seconds;
+    if (seconds > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    if (seconds < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+    return int32_t(seconds);
+}
+
+int32_t HostFileAttributes(uint32_t attributes) {
+    uint32_t mode = 0;
+    if (attributes & kAttributeDirectory) mode = kModeDirectory | 0755;
+    else if (attributes & kAttributeReparsePoint) mode = kModeSymbolicLink | 0777;
+    else mode = kModeRegular | 0644;
+    // A link's own permission bits mean nothing on Unix: read-only speaks of its target.
+    if ((attributes & kAttributeReadOnly) && (mode & 0170000) != kModeSymbolicLink) mode &= ~kWriteBits;
+    return int32_t(mode);
+}
+
+std::u16string HostEntryName(const std::u16string& name) {
+    // Sub-modules are portable and may separate with '\'; a Unix host knows only '/'.
+    std::u16string shown = name;
+    for (char16_t& c : shown)
+        if (c == u'\\') c = u'/';
+    return shown;
+}
+
+bool HostLendsDialogsAfterLoad() { return true; }

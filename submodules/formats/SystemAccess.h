@@ -1,0 +1,86 @@
+// What the formats sub-module asks of the operating system: reading the archive, writing
+// extracted files, creating directories, decoding names from a code page, and the character
+// locale that libarchive converts names in. SystemAccess.cpp is the module's only file with
+// Windows/POSIX differences.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ByteSource.h"
+
+namespace formats {
+
+// The archive, opened once for reading; every stream reads it from the start with a position of
+// its own. Safe to use from one thread at a time.
+class ArchiveFile : public ByteSource {
+public:
+    // Null when the path cannot be opened as a regular file.
+    static std::unique_ptr<ArchiveFile> Open(const std::u16string& path);
+    ~ArchiveFile() override;
+    ArchiveFile(const ArchiveFile&) = delete;
+    ArchiveFile& operator=(const ArchiveFile&) = delete;
+
+    std::unique_ptr<ByteStream> OpenStream() override;
+    uint64_t Size() const { return size_; }
+    // Up to `size` bytes at `offset`: how many were read (0 at the end), -1 on an error.
+    int64_t ReadAt(uint64_t offset, void* buffer, size_t size);
+
+private:
+    ArchiveFile(intptr_t handle, uint64_t size) : handle_(handle), size_(size) {}
+    intptr_t handle_;
+    uint64_t size_;
+};
+
+// A file being extracted, created empty (replacing a file of that name). Unless it is closed
+// successfully, it is deleted again: a failed extraction leaves nothing behind.
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile() { Discard(); }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    bool Create(const std::u16string& path);
+    bool Write(const void* data, size_t size);
+    // Closes the file; false when the last writes could not be completed (the file is deleted).
+    bool Close();
+    // Closes and deletes the file; nothing when none is open.
+    void Discard();
+
+private:
+    intptr_t handle_ = -1;
+    std::u16string path_;
+};
+
+// True when the directory exists afterwards.
+bool MakeDirectory(const std::u16string& path);
+
+// Whether names in this code page (named `charset` by libarchive and iconv) can be decoded.
+bool IsUsableCodePage(uint32_t codePage, const std::string& charset);
+// Bytes in the code page as UTF-16; what cannot be decoded becomes U+FFFD.
+std::u16string DecodeText(const std::string& bytes, uint32_t codePage, const std::string& charset);
+
+// In LoadSubModule and UnloadSubModule: what the system needs before the first container and
+// after the last. On POSIX systems, the UTF-8 locale for TextLocaleScope, and libarchive is kept
+// loaded once loaded: its XML parser (libxml2) keeps global state that would be lost with it.
+bool PrepareSystemAccess();
+void ReleaseSystemAccess();
+
+// libarchive converts names into the calling thread's character locale. On POSIX systems this
+// makes that locale UTF-8 for as long as the scope lives, for this thread only; Windows needs
+// nothing, as libarchive converts names to UTF-16 there.
+class TextLocaleScope {
+public:
+    TextLocaleScope();
+    ~TextLocaleScope();
+    TextLocaleScope(const TextLocaleScope&) = delete;
+    TextLocaleScope& operator=(const TextLocaleScope&) = delete;
+
+private:
+    void* previous_ = nullptr;
+};
+
+}  // namespace formats

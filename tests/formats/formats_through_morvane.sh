@@ -1,0 +1,161 @@
+#!/usr/bin/env bash
+# The archives of make_samples.sh listed and extracted through Morvane and its formats
+# sub-module, driven by wcxhost: under Wine for a win64 or win32 build, natively for a Linux one.
+#   formats_through_morvane.sh BUILD-DIR SAMPLES
+# Every listing must equal bsdtar's (names, sizes, folders, modification times to the DOS stamp's
+# two seconds, read-only), every extracted tree its source byte for byte with its times.
+# Ends with "N passed, M failed"; the exit status is 0 only when nothing failed.
+set -u
+
+if [ $# -ne 2 ] || [ ! -d "$1" ] || [ ! -f "$2/archives.txt" ]; then
+  echo "usage: $0 BUILD-DIR SAMPLES" >&2
+  exit 2
+fi
+build="$(cd "$1" && pwd)"
+samples="$(cd "$2" && pwd)"
+if [ -f "$build/Morvane.wcx64" ]; then
+  plugin=Morvane.wcx64 ini=morvane64.ini module=formats.dll host=(wine plugin/wcxhost.exe) separator='\'
+elif [ -f "$build/Morvane.wcx" ]; then
+  plugin=Morvane.wcx ini=morvane.ini module=formats.dll host=(wine plugin/wcxhost.exe) separator='\'
+elif [ -f "$build/Morvane.so" ]; then
+  plugin=Morvane.so ini=morvane64.ini module=formats.so host=(plugin/wcxhost) separator=/
+else
+  echo "no Morvane.wcx64, Morvane.wcx or Morvane.so in $build" >&2
+  exit 2
+fi
+export WINEPREFIX="${WINEPREFIX:-$HOME/.morvane-wine}" WINEDEBUG=-all
+# Both sides see times in UTC, so that bsdtar's and the DOS stamps compare directly.
+export TZ=UTC LC_ALL=C.UTF-8
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/formats-through-morvane.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/plugin"
+cp "$build/$plugin" "$build/$module" "$build/$(basename "${host[-1]}")" "$work/plugin/"
+write_ini() { printf '[Modules]\r\nformats=%s\r\n%s' "$module" "$1" > "$work/plugin/$ini"; }
+write_ini ""
+cd "$work"
+
+passed=0 failed=0
+pass() { passed=$((passed + 1)); echo "PASS: $*"; }
+fail() { failed=$((failed + 1)); echo "FAIL: $*"; }
+
+# Runs wcxhost; its output lands in out.txt and err.txt, its status in $status.
+run() {
+  "${host[@]}" "$@" > out.txt 2> err.txt
+  status=$?
+}
+expect_status() {  # DESCRIPTION EXPECTED
+  if [ "$status" -eq "$2" ]; then
+    pass "$1 (exit status $status)"
+  else
+    fail "$1: exit status $status, expected $2; stderr: $(head -c 300 err.txt)"
+  fi
+}
+
+# bsdtar's listing as "size|date time|attributes|name", names as the plug-in shows them, times
+# from the files bsdtar extracts (its listing shows minutes at best).
+expected_listing() {  # ARCHIVE
+  rm -rf reference && mkdir reference && bsdtar -xf "$1" -C reference 2> /dev/null
+  bsdtar -tvf "$1" | perl -CSD -ne '
+    chomp;
+    /^(\S+)\s+\d+\s+\S+\s+\S+\s+(\d+)\s+\w{3}\s+\d+\s+(?:\d\d:\d\d|\d{4})\s(.*)$/ or die "unparsed: $_\n";
+    my ($mode, $size, $name) = ($1, $2, $3);
+    $name =~ s{^\./}{}; $name =~ s{/$}{};
+    next if $name eq "" || $name eq ".";
+    my $dir = substr($mode, 0, 1) eq "d";
+    my @times = lstat("reference/$name") or die "not extracted by bsdtar: $name\n";
+    my @t = gmtime($times[9] - $times[9] % 2);
+    $name =~ s{/}{\\}g if $ENV{SEPARATOR} eq "\\";
+    printf "%s|%04d-%02d-%02d %02d:%02d:%02d|%s|%s\n", $dir ? 0 : $size, $t[5] + 1900, $t[4] + 1, $t[3], $t[2], $t[1], $t[0],
+      $dir ? "d----" : ($mode =~ /w/ ? "----a" : "-r--a"), $name;
+  ' | LC_ALL=C sort
+}
+export SEPARATOR="$separator"
+
+# wcxhost's listing in the same form.
+host_listing() {
+  perl -CSD -ne 'print "$1|$3|$4|$5\n" if /^ *(\d+) +(\d+)  (\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)  ([-a-z]{5})  (.*)$/' "$1" |
+    LC_ALL=C sort
+}
+
+# Every file of SOURCE in FOLDER, with its content and modification time.
+same_tree() {  # SOURCE FOLDER
+  diff -r "$1" "$2" > diff.txt || return 1
+  local file
+  while IFS= read -r -d '' file; do
+    [ "$(stat -c %Y "$file")" = "$(stat -c %Y "$2/${file#"$1"/}")" ] || { echo "time differs: $file" >> diff.txt; return 1; }
+  done < <(find "$1" -type f -print0)
+}
+
+# ---- Every format and filter -------------------------------------------------------------------
+
+while IFS='|' read -r name source; do
+  archive="$samples/archives/$name"
+  run list "plugin/$plugin" "$archive"
+  expect_status "$name: list" 0
+  expected_listing "$archive" > expected.txt
+  host_listing out.txt > listed.txt
+  if [ -s listed.txt ] && diff expected.txt listed.txt > diff.txt; then
+    pass "$name: the listing equals bsdtar's ($(wc -l < listed.txt) entries)"
+  else
+    fail "$name: the listing differs from bsdtar's:"; head -20 diff.txt
+  fi
+  rm -rf out
+  run extract "plugin/$plugin" "$archive" out
+  expect_status "$name: extract" 0
+  if same_tree "$samples/$source" out; then
+    pass "$name: the extracted tree equals its source, bytes and times"
+  else
+    fail "$name: the extracted tree differs from its source:"; head -10 diff.txt
+  fi
+done < "$samples/archives.txt"
+
+run --ansi list "plugin/$plugin" "$samples/archives/zip.zip"
+expect_status "zip: --ansi list" 0
+grep -qF "docs${separator}nested${separator}deeper${separator}deep.txt" out.txt && pass "--ansi lists ASCII names" ||
+  fail "--ansi listing lacks an ASCII name"
+
+# ---- Special entries ---------------------------------------------------------------------------
+
+rm -rf out && run extract "plugin/$plugin" "$samples/special/links.tar" out
+expect_status "links: extract" 0
+if [ "$(cat out/hardlink.txt)" = "target data" ] && [ "$(cat out/symlink)" = target.txt ] && [ ! -L out/symlink ]; then
+  pass "links: a hard link gets its target's data, a symbolic link becomes a file holding its text"
+else
+  fail "links: the extracted link files are wrong"
+fi
+
+rm -rf out && run extract "plugin/$plugin" "$samples/special/sparse.tar" out
+expect_status "sparse: extract" 0
+cmp -s out/holes.bin <(tar -xOf "$samples/special/sparse.tar") && pass "sparse: holes come out as zeros" ||
+  fail "sparse: holes.bin differs"
+
+write_ini $'[formats]\r\nCodePage=866\r\n'
+run list "plugin/$plugin" "$samples/special/cp866.zip"
+grep -q '  Привет\.txt$' out.txt && grep -q '  Еж$' out.txt && pass "CodePage=866 decodes the names of an old ZIP" ||
+  fail "CodePage=866: $(cat out.txt err.txt)"
+write_ini $'[formats]\r\nFormats=zip\r\n'
+run probe "plugin/$plugin" "$samples/archives/tar.tar"
+expect_status "Formats=zip: a TAR archive is not claimed" 1
+write_ini ""
+
+# ---- Encryption that libarchive cannot read ---------------------------------------------------
+
+if [ -f "$samples/encrypted/data.7z" ]; then
+  run list "plugin/$plugin" "$samples/encrypted/data.7z"
+  expect_status "encrypted 7z: list" 0
+  rm -rf out && run extract "plugin/$plugin" "$samples/encrypted/data.7z" out
+  expect_status "encrypted 7z: extract answers E_BAD_DATA" 12
+  left=$(find out -type f -size +0 | wc -l)
+  [ "$left" -eq 0 ] && pass "encrypted 7z: no file with data is left behind" || fail "encrypted 7z: $left files left behind"
+fi
+
+# ---- Not archives ------------------------------------------------------------------------------
+
+for file in "$samples"/foreign/*; do
+  run probe "plugin/$plugin" "$file"
+  expect_status "$(basename "$file"): not claimed" 1
+done
+
+echo "$passed passed, $failed failed"
+[ $failed -eq 0 ]

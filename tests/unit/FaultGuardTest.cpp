@@ -1,0 +1,168 @@
+// platform::CallGuarded on Linux: a fault signal raised on the guarded thread ends the call with
+// the signal as its code; faults on other threads, and after the call, reach the process's own
+// handler, which is in place again once no guarded call runs.
+#if !defined(_WIN32)
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <sys/mman.h>
+
+#include <csignal>
+#include <thread>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace {
+
+std::atomic<int> hostHandlerCalls{0};
+void HostHandler(int) { ++hostHandlerCalls; }
+
+// The test process's own handlers, as a host installs them; put back as they were afterwards.
+class HostHandlers {
+public:
+    HostHandlers() {
+        struct sigaction ours {};
+        ours.sa_handler = HostHandler;
+        sigemptyset(&ours.sa_mask);
+        for (size_t i = 0; i < 4; ++i) sigaction(kSignals[i], &ours, &saved_[i]);
+        hostHandlerCalls = 0;
+    }
+    ~HostHandlers() {
+        for (size_t i = 0; i < 4; ++i) sigaction(kSignals[i], &saved_[i], nullptr);
+    }
+    static bool InPlace() {
+        for (int signal : kSignals) {
+            struct sigaction current {};
+            sigaction(signal, nullptr, &current);
+            if ((current.sa_flags & SA_SIGINFO) || current.sa_handler != HostHandler) return false;
+        }
+        return true;
+    }
+    static constexpr int kSignals[4] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+
+private:
+    struct sigaction saved_[4];
+};
+
+// A page that may not be touched: writing there is a real fault, one that the sanitizers leave
+// to the signal (they would stop a null write themselves).
+volatile int* ForbiddenPage() {
+    static void* const page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return static_cast<volatile int*>(page);
+}
+void WriteToForbiddenPage(void*) { *ForbiddenPage() = 1; }
+void RaiseSignal(void* signal) { raise(*static_cast<int*>(signal)); }
+void Trap(void*) { __builtin_trap(); }
+void ReturnNormally(void* calls) { ++*static_cast<int*>(calls); }
+
+struct Nest {
+    bool innerReturned = true;
+    uint32_t innerCode = 0;
+    int afterInner = 0;
+};
+void FaultInsideNestedGuard(void* context) {
+    auto& nest = *static_cast<Nest*>(context);
+    nest.innerReturned = platform::CallGuarded(WriteToForbiddenPage, nullptr, nest.innerCode);
+    ++nest.afterInner;
+}
+void FaultOnAnotherThread(void*) { std::thread([] { raise(SIGSEGV); }).join(); }
+
+}  // namespace
+
+TEST(FaultGuard, FaultsEndTheGuardedCallOnlyAndTheHostKeepsItsHandlers) {
+    HostHandlers host;
+    int segv = SIGSEGV, bus = SIGBUS, fpe = SIGFPE, ill = SIGILL, calls = 0;
+    const struct {
+        const char* what;
+        void (*call)(void*);
+        void* context;
+        bool returns;
+        uint32_t code;
+    } cases[] = {
+        {"write to a forbidden page", WriteToForbiddenPage, nullptr, false, SIGSEGV},
+        {"trap instruction", Trap, nullptr, false, SIGILL},
+        {"SIGSEGV", RaiseSignal, &segv, false, SIGSEGV},
+        {"SIGBUS", RaiseSignal, &bus, false, SIGBUS},
+        {"SIGFPE", RaiseSignal, &fpe, false, SIGFPE},
+        {"SIGILL", RaiseSignal, &ill, false, SIGILL},
+        {"no fault", ReturnNormally, &calls, true, 12345},
+        {"fault on another thread", FaultOnAnotherThread, nullptr, true, 12345},
+    };
+    for (const auto& c : cases) {
+        uint32_t code = 12345;
+        EXPECT_EQ(platform::CallGuarded(c.call, c.context, code), c.returns) << c.what;
+        EXPECT_EQ(code, c.code) << c.what;
+        EXPECT_TRUE(HostHandlers::InPlace()) << c.what;
+    }
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(hostHandlerCalls, 1);  // only the other thread's fault reached the host
+    raise(SIGFPE);                    // and after the calls, faults are the host's again
+    EXPECT_EQ(hostHandlerCalls, 2);
+
+    Nest nest;
+    uint32_t code = 12345;
+    EXPECT_TRUE(platform::CallGuarded(FaultInsideNestedGuard, &nest, code));
+    EXPECT_FALSE(nest.innerReturned);
+    EXPECT_EQ(nest.innerCode, uint32_t(SIGSEGV));
+    EXPECT_EQ(nest.afterInner, 1);
+    EXPECT_EQ(code, 12345u);
+    EXPECT_TRUE(HostHandlers::InPlace());
+}
+
+TEST(FaultGuard, ConcurrentGuardedFaultsStayOnTheirThreads) {
+    HostHandlers host;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                uint32_t code = 0;
+                int calls = 0;
+                if ((i + t) % 2 == 0) {
+                    if (platform::CallGuarded(WriteToForbiddenPage, nullptr, code) || code != SIGSEGV) ++wrong;
+                } else if (!platform::CallGuarded(ReturnNormally, &calls, code) || calls != 1) {
+                    ++wrong;
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(hostHandlerCalls, 0);
+    EXPECT_TRUE(HostHandlers::InPlace());
+}
+
+TEST(FaultGuard, FaultTextsNameTheSignal) {
+    EXPECT_EQ(platform::ExceptionText(SIGSEGV), u"Segmentation fault\n");
+    EXPECT_EQ(platform::ExceptionText(SIGBUS), u"Bus error\n");
+    EXPECT_EQ(platform::ExceptionText(SIGFPE), u"Floating-point exception\n");
+    EXPECT_EQ(platform::ExceptionText(SIGILL), u"Illegal instruction\n");
+    EXPECT_EQ(platform::ExceptionText(0xE0434352u), u".NET code has thrown an exception");
+}
+TEST(FaultGuard, FaultsElsewhereKeepTheDefaultAndIgnoredActions) {
+    // Ignored before: a signal sent to another thread while a guarded call runs stays ignored.
+    struct sigaction ignore {}, saved {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGFPE, &ignore, &saved);
+    uint32_t code = 12345;
+    auto sendFpeElsewhere = [](void*) { std::thread([] { raise(SIGFPE); }).join(); };
+    EXPECT_TRUE(platform::CallGuarded(sendFpeElsewhere, nullptr, code));
+    struct sigaction after {};
+    sigaction(SIGFPE, nullptr, &after);
+    EXPECT_EQ(after.sa_handler, SIG_IGN);
+    sigaction(SIGFPE, &saved, nullptr);
+
+    // The default action before: a real fault on another thread still ends the process with it.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto faultElsewhere = [](void*) { std::thread([] { *ForbiddenPage() = 1; }).join(); };
+    EXPECT_EXIT(
+        {
+            signal(SIGSEGV, SIG_DFL);
+            uint32_t ignored = 0;
+            platform::CallGuarded(faultElsewhere, nullptr, ignored);
+        },
+        ::testing::KilledBySignal(SIGSEGV), "");
+}
+#endif
