@@ -14,7 +14,7 @@ printf 'MORVANE-TEST-CONTAINER\nopen\t*\t1\npassword\tsecret\n' > "$stage/protec
 capture() {  # output-png ini-text
   printf '%s' "$2" > "$stage/morvane64.ini"
   xvfb-run -a -s "-screen 0 560x240x24" bash -c '
-    wine explorer /desktop=morvane,560x240 "$0/wcxhost.exe" probe "$0/Morvane.wcx64" "$0/protected.bin" >/dev/null 2>&1 &
+    wine explorer /desktop=morvane,560x240 "$0/wcxhost.exe" --show-dialogs probe "$0/Morvane.wcx64" "$0/protected.bin" >/dev/null 2>&1 &
     sleep 25
     import -window root "$1"
     wineserver -k || true' "$stage" "$stage/shot.png"

@@ -8,7 +8,10 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 packages=(cmake ninja-build g++ mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+          g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32
           binutils-mingw-w64 googletest wine wine64 wine32:i386 tar xvfb x11-apps imagemagick
+          # The fuzz targets and the ThreadSanitizer build.
+          clang libclang-rt-14-dev
           # Double Commander, the real Linux host, and what drives it on a virtual display.
           doublecmd-gtk xdotool xclip
           # The formats sub-module: libarchive for Linux, zlib for Windows, the tools that unpack

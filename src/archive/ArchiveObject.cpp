@@ -12,7 +12,10 @@ ArchiveObject::ArchiveObject(const ArchiveEnvironment& environment) : environmen
 ArchiveObject::~ArchiveObject() { Reset(); }
 
 int32_t ArchiveObject::Offer(ProbeRequest& request, int32_t& index, ContainerHandle& handle) {
-    return environment_.registry->SelectModule(&request, &index, &handle, this);
+    const int32_t answer = environment_.registry->SelectModule(&request, &index, &handle, this);
+    // Owned at once, so that any failure further on (out of memory included) still closes it.
+    if (answer == 1) Keep(index, handle);
+    return answer;
 }
 
 bool ArchiveObject::Open(const char16_t* path, bool prepare) {
@@ -45,13 +48,19 @@ bool ArchiveObject::Open(const char16_t* path, bool prepare) {
     }
     if (answer != 1) return false;
     // A refused container is the module's to release: it is never handed back to it.
-    if (prepare && environment_.registry->At(size_t(index)).PrepareProc(handle) == 0) return false;
+    if (prepare && ServingModule().PrepareProc(container_) == 0) {
+        container_ = nullptr;
+        moduleIndex_ = -1;
+        return false;
+    }
+    archivePath_ = std::make_unique<std::u16string>(path);
+    return true;
+}
 
+void ArchiveObject::Keep(int32_t index, ContainerHandle handle) {
     entryIndex_ = -1;
     moduleIndex_ = index;
     container_ = handle;
-    archivePath_ = std::make_unique<std::u16string>(path);
-    return true;
 }
 
 void ArchiveObject::Reset() {

@@ -45,6 +45,8 @@ public:
 private:
     const ModuleRecord& ServingModule() const { return environment_.registry->At(size_t(moduleIndex_)); }
     int32_t Offer(struct ProbeRequest& request, int32_t& index, ContainerHandle& handle);
+    // Takes the container that the module at index opened: from here on Reset closes it.
+    void Keep(int32_t index, ContainerHandle handle);
 
     const ArchiveEnvironment& environment_;
     std::unique_ptr<std::u16string> archivePath_;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Platform.h"
+
 class PasswordCache {
 public:
     // The remembered password for exactly this path (case-sensitive), or null. The text stays
@@ -19,7 +21,7 @@ public:
 
 private:
     // Each lock covers one lookup or one insert, never a dialog or a sub-module call.
-    mutable std::mutex lock_;
+    mutable platform::Lock lock_;
     std::map<std::u16string, std::unique_ptr<const std::string>> entries_;
     // Replaced texts stay alive: another open may still be offering one to a sub-module.
     std::vector<std::unique_ptr<const std::string>> retired_;

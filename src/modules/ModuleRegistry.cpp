@@ -1,6 +1,11 @@
 #include "modules/ModuleRegistry.h"
 
+#include <type_traits>
+
 namespace {
+
+// The failure text of a module that could not be loaded for want of memory.
+const char16_t* const kOutOfMemoryText = u"Not enough memory to load the module.\r\n";
 
 // What runs under the exception guard: the module's own call, and our check and copy of its record.
 struct BindCall {
@@ -38,18 +43,36 @@ void ModuleRegistry::Load(const std::u16string& pluginDirectory, const IniDocume
     if (!modules) return;
     const IniSection* filters = document.FindSection(u"Filters");
     for (const IniSection::Pair& pair : modules->Pairs()) {
-        ModuleRecord record(pair.first, pair.second);
-        const IniSection* own = document.FindSection(record.moduleName);
-        const std::u16string settingsText = own ? own->Flatten() : std::u16string(1, u'\0');
-        std::u16string errorText;
-        if (!LoadModule(pluginDirectory, record, settingsText, errorText)) {
-            failures.push_back(LoadFailure{record.moduleName, errorText});
-            continue;
+        try {
+            LoadEntry(pluginDirectory, document, filters, pair, failures);
+        } catch (...) {
+            // Out of memory: this module is reported as failed and the next one is tried.
+            try {
+                failures.push_back(LoadFailure{pair.first, kOutOfMemoryText});
+            } catch (...) {
+            }
         }
-        std::u16string maskList;
-        if (filters && filters->GetString(record.moduleName, maskList)) record.AddMasks(maskList.c_str());
-        records_.push_back(std::move(record));
     }
+}
+
+void ModuleRegistry::LoadEntry(const std::u16string& pluginDirectory, const IniDocument& document,
+                               const IniSection* filters, const IniSection::Pair& pair,
+                               std::vector<LoadFailure>& failures) {
+    ModuleRecord record(pair.first, pair.second);
+    const IniSection* own = document.FindSection(record.moduleName);
+    const std::u16string settingsText = own ? own->Flatten() : std::u16string(1, u'\0');
+    // Everything that can fail is done before the module is bound: once bound, only moves that
+    // cannot throw stand between it and the registry that unloads it.
+    std::u16string maskList;
+    if (filters && filters->GetString(record.moduleName, maskList)) record.AddMasks(maskList.c_str());
+    records_.reserve(records_.size() + 1);
+    std::u16string errorText;
+    if (!LoadModule(pluginDirectory, record, settingsText, errorText)) {
+        failures.push_back(LoadFailure{record.moduleName, errorText});
+        return;
+    }
+    static_assert(std::is_nothrow_move_constructible<ModuleRecord>::value, "a bound module must move without throwing");
+    records_.push_back(std::move(record));
 }
 
 bool ModuleRegistry::LoadModule(const std::u16string& pluginDirectory, ModuleRecord& record,
@@ -71,8 +94,8 @@ bool ModuleRegistry::LoadModule(const std::u16string& pluginDirectory, ModuleRec
     BindCall call{&record, &contract, false};
     uint32_t exceptionCode = 0;
     if (!platform::CallGuarded(BindUnderGuard, &call, exceptionCode)) {
-        errorText = platform::ExceptionText(exceptionCode);
         Release(record);
+        errorText = platform::ExceptionText(exceptionCode);
         return false;
     }
     if (!call.accepted) {

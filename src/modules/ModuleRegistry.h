@@ -17,6 +17,7 @@ public:
     ~ModuleRegistry() { Unload(); }
 
     // Loads every module of [Modules]; failures are appended to failures in the same order.
+    // Throws nothing: a module that cannot be loaded for want of memory is one more failure.
     void Load(const std::u16string& pluginDirectory, const IniDocument& document,
               std::vector<LoadFailure>& failures);
     // UnloadSubModule then release, first to last; leaves the registry empty.
@@ -32,5 +33,10 @@ public:
     const ModuleRecord& At(size_t index) const { return records_[index]; }
 
 private:
+    // Loads one [Modules] pair; may throw for want of memory, but never leaves a bound module
+    // outside the registry.
+    void LoadEntry(const std::u16string& pluginDirectory, const IniDocument& document, const IniSection* filters,
+                   const IniSection::Pair& pair, std::vector<LoadFailure>& failures);
+
     std::vector<ModuleRecord> records_;
 };

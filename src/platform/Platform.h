@@ -42,7 +42,8 @@ constexpr char16_t kPathSeparator = u'/';
 // Case-insensitive file-name wildcard match ('*' and '?') of a path against one mask.
 bool PathMatchesMask(const std::u16string& path, const std::u16string& mask);
 
-// The folder of the loaded module (library) behind instance, ending in a path separator.
+// The folder of the loaded module (library) behind instance, ending in a path separator; empty
+// when the platform cannot tell.
 std::u16string ModuleDirectory(void* instance);
 
 constexpr uint32_t kAttributeDirectory = 0x10;
@@ -60,8 +61,13 @@ void SetDirectoryTime(const std::u16string& path, uint64_t lastWriteTime);
 // Takes the write permission away from an extracted file whose entry is read-only, where the
 // platform's hosts expect the plug-in to do so; failures are not reported.
 void MakeReadOnly(const std::u16string& path);
-// The form of a long path that the platform's file calls accept (unchanged where none is needed).
-std::u16string LongPathForm(const std::u16string& path);
+// What a path names: a directory's plain form is refused sooner, as it must leave room for a
+// file name inside it.
+enum class PathKind { File, Directory };
+// The form of a path that the platform's file calls accept at any length: a path too long for its
+// plain form becomes a full path with "." and ".." resolved, in the long form (also for network
+// paths); any other path comes back unchanged.
+std::u16string LongPathForm(const std::u16string& path, PathKind kind = PathKind::File);
 
 // --- Time -------------------------------------------------------------------------------------
 struct CivilTime {
@@ -74,6 +80,23 @@ CivilTime LocalCivilTime(uint64_t utcFileTime);
 // Both answer false when the platform cannot convert the text.
 bool AnsiToWide(const char* text, std::u16string& wide);
 bool WideToAnsi(const char16_t* text, std::string& ansi);
+
+// --- Locking -----------------------------------------------------------------------------------
+// A lock for a short stretch of work on shared data, never held across a call out of Morvane.
+// The platform's own primitive, not the C++ library's: on Windows that one would bring in a
+// threading runtime that takes a thread-local slot at every load of the plug-in.
+class Lock {
+public:
+    Lock();
+    ~Lock();
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+    void lock();
+    void unlock();
+
+private:
+    alignas(16) unsigned char state_[64];
+};
 
 // --- User interface --------------------------------------------------------------------------
 void ShowReport(const std::u16string& text, const std::u16string& caption);

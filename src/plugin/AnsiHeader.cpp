@@ -14,11 +14,20 @@ std::u16string WideField(const PK_WCHAR* field) {
     return std::u16string(text, length);
 }
 
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit < 0xDC00; }
+
+// Shortens name to length code units, never leaving the first half of a surrogate pair at its
+// end (it would become a lone replacement character).
+void CutTo(std::u16string& name, size_t length) {
+    name.resize(length);
+    if (!name.empty() && IsHighSurrogate(name.back())) name.pop_back();
+}
+
 // Converts the longest prefix of name whose ANSI form fits the field with its terminator, so
 // that a multi-byte character is never cut in half. Unconvertible text gives an empty name.
 void CopyName(char* field, const PK_WCHAR* wideField) {
     std::u16string name = WideField(wideField);
-    if (name.size() > PK_NAME_ANSI - 1) name.resize(PK_NAME_ANSI - 1);  // every character is a byte at least
+    if (name.size() > PK_NAME_ANSI - 1) CutTo(name, PK_NAME_ANSI - 1);  // every character is a byte at least
     for (;;) {
         std::unique_ptr<std::string> ansi = WideToAnsi(name.c_str());
         if (!ansi) {
@@ -29,9 +38,7 @@ void CopyName(char* field, const PK_WCHAR* wideField) {
             std::memcpy(field, ansi->c_str(), ansi->size() + 1);
             return;
         }
-        name.pop_back();
-        if (!name.empty() && name.back() >= 0xD800 && name.back() < 0xDC00)
-            name.pop_back();  // never leave half of a surrogate pair
+        CutTo(name, name.size() - 1);
     }
 }
 

@@ -1,6 +1,6 @@
 // The fifteen exported names of the packer plug-in interface. Each checks its handle and
-// converts ANSI text, then hands the work to the ArchiveObject. No exception leaves here.
-#include <new>
+// converts ANSI text, then hands the work to the ArchiveObject. No exception leaves here: each
+// export that can allocate catches everything and answers the interface's own failure value.
 
 #include "archive/ArchiveObject.h"
 #include "plugin/AnsiHeader.h"
@@ -49,6 +49,10 @@ ArchiveObject* ArchiveOf(PK_HANDLE handle) {
 }
 
 const char16_t* Text(const PK_WCHAR* text) { return reinterpret_cast<const char16_t*>(text); }
+
+// What an export that answers a result code answers for a caught exception: the core throws
+// nothing but the standard library's allocation failures.
+constexpr int kExceptionResult = E_NO_MEMORY;
 
 // Opens path for listing or extraction; null on any failure, out of memory included.
 ArchiveObject* OpenWide(const char16_t* path) {
@@ -116,8 +120,8 @@ PK_EXPORT int PK_CALL ReadHeaderExW(PK_HANDLE handle, tHeaderDataExW* headerData
         if (answer == 2) return E_END_ARCHIVE;
         FillHeaderRecord(entry, *headerData);
         return 0;
-    } catch (const std::bad_alloc&) {
-        return E_NO_MEMORY;
+    } catch (...) {
+        return kExceptionResult;
     }
 }
 
@@ -129,8 +133,8 @@ PK_EXPORT int PK_CALL ReadHeader(PK_HANDLE handle, tHeaderData* headerData) {
     if (result != 0) return result;
     try {
         CopyToAnsiHeader(wide, *headerData);
-    } catch (const std::bad_alloc&) {
-        return E_NO_MEMORY;
+    } catch (...) {
+        return kExceptionResult;
     }
     return result;
 }
@@ -142,8 +146,8 @@ PK_EXPORT int PK_CALL ProcessFileW(PK_HANDLE handle, int operation, PK_WCHAR* de
     if (!destName) return E_ECREATE;
     try {
         return ExtractionResult(archive->ExtractCurrentEntryTo(Text(destPath), Text(destName)));
-    } catch (const std::bad_alloc&) {
-        return E_NO_MEMORY;
+    } catch (...) {
+        return kExceptionResult;
     }
 }
 
@@ -154,8 +158,8 @@ PK_EXPORT int PK_CALL ProcessFile(PK_HANDLE handle, int operation, char* destPat
         std::unique_ptr<std::u16string> name = AnsiToWide(destName);
         return ProcessFileW(handle, operation, path ? reinterpret_cast<PK_WCHAR*>(&(*path)[0]) : nullptr,
                             name ? reinterpret_cast<PK_WCHAR*>(&(*name)[0]) : nullptr);
-    } catch (const std::bad_alloc&) {
-        return E_NO_MEMORY;
+    } catch (...) {
+        return kExceptionResult;
     }
 }
 

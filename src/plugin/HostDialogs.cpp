@@ -19,7 +19,7 @@ std::atomic<tMessageBoxProc> hostMessageBox{nullptr};
 // Built on first use: the report is kept from the library's constructor, which may run before
 // this file's own static objects are constructed.
 struct PendingReport {
-    std::mutex lock;
+    platform::Lock lock;
     bool pending = false;
     std::u16string text, caption;
 };
@@ -30,7 +30,7 @@ PendingReport& Pending() {
 
 bool TakePendingReport(std::u16string& text, std::u16string& caption) {
     PendingReport& report = Pending();
-    std::lock_guard<std::mutex> lock(report.lock);
+    std::lock_guard<platform::Lock> lock(report.lock);
     if (!report.pending) return false;
     report.pending = false;
     text.swap(report.text);
@@ -72,7 +72,7 @@ void ShowFailureReport(const std::u16string& text, const std::u16string& caption
         return;
     }
     PendingReport& report = Pending();
-    std::lock_guard<std::mutex> lock(report.lock);
+    std::lock_guard<platform::Lock> lock(report.lock);
     report.text = text;
     report.caption = caption;
     report.pending = true;

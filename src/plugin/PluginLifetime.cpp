@@ -33,7 +33,13 @@ void LoadConfiguration(const std::u16string& pluginDirectory) {
 
 void OnProcessAttach(void* instance) {
     Plugin().pluginInstance = instance;
-    LoadConfiguration(platform::ModuleDirectory(instance));
+    // Nothing may escape into the loader: what loaded before a failure stays registered.
+    try {
+        const std::u16string directory = platform::ModuleDirectory(instance);
+        // Without its own folder the plug-in has no configuration, rather than some other folder's.
+        if (!directory.empty()) LoadConfiguration(directory);
+    } catch (...) {
+    }
 }
 
 void OnProcessDetach() {

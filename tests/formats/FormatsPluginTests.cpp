@@ -45,7 +45,7 @@ protected:
                 << archive.filename().u8string() << ": ReadHeaderExW answered " << result;
             if (result != 0) break;
             std::u16string name = FromW(header.FileName);
-            const bool directory = header.FileAttr & 0x10;
+            const bool directory = PluginUnderTest::IsDirectory(header);
             const int processed = plugin->ProcessFileW(handle, directory ? PK_SKIP : PK_EXTRACT, W(destination), W(name));
             if (directory) continue;
             const fs::path target = out / fs::u8path(Utf8(name));

@@ -59,8 +59,8 @@ check "a wrong --password does not open it" "1" "$([ $status -ne 0 ] && echo 1 |
 # On a terminal (a pseudo-terminal from script(1)) the prompt asks, and the typed text is not echoed.
 typed=$( (sleep 1; printf 'secret\n') | timeout 30 script -qec \
   "$(printf '%q ' "${host[@]}") list $(printf '%q' "$plugin") $(printf '%q' "$work/locked.bin")" /dev/null | tr -d '\r')
-check "on a terminal the prompt asks without echo" "Enter password: |inside.txt|no echo" \
-  "$(grep -o 'Enter password: ' <<<"$typed" | head -1)|$(grep -o 'inside.txt' <<<"$typed" | head -1)|$(grep -q secret <<<"$typed" && echo echoed || echo no echo)"
+check "on a terminal the prompt asks without echo" "Password for |inside.txt|no echo" \
+  "$(grep -o 'Password for ' <<<"$typed" | head -1)|$(grep -o 'inside.txt' <<<"$typed" | head -1)|$(grep -q secret <<<"$typed" && echo echoed || echo no echo)"
 
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]

@@ -94,6 +94,41 @@ TEST_F(PluginExtractionTest, AnswersBecomeResultCodes) {
     EXPECT_EQ(ReadFile(out / "f0"), "data");
 }
 
+// The last-write time of a file as a FILETIME (100 ns since 1601, UTC), to the second.
+uint64_t ModifiedFileTime(const fs::path& file) {
+#if defined(_WIN32)
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(file.wstring().c_str(), GetFileExInfoStandard, &data)) return 0;
+    const uint64_t time = (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    return time / 10000000ull * 10000000ull;
+#else
+    struct stat info {};
+    if (stat(file.c_str(), &info) != 0) return 0;
+    return (uint64_t(info.st_mtime) + 11644473600ull) * 10000000ull;
+#endif
+}
+
+// After ExtractProc answered 0, an entry that the module no longer reads with 1 leaves the file's
+// times as the module wrote them, and the extraction still succeeds.
+TEST_F(PluginExtractionTest, ExtractedEntryThatCannotBeReadAgainKeepsItsTimes) {
+    struct Case {
+        const char* answer;
+        int listed;
+    };
+    fs::create_directories(out);
+    for (const Case& c : {Case{"5", 0}, Case{"0", E_BAD_ARCHIVE}}) {
+        PK_HANDLE handle = OpenEntries(std::string("entry\tname=f\tcontent=data\tmtime=") + std::to_string(kModified) +
+                                       "\tanswer=" + c.answer + "\n");
+        EXPECT_EQ(Next(handle), c.listed) << c.answer;
+        const fs::path target = out / (std::string("f") + c.answer);
+        EXPECT_EQ(ExtractTo(handle, target), 0) << c.answer;
+        EXPECT_EQ(ReadFile(target), "data") << c.answer;
+        EXPECT_NE(ModifiedFileTime(target), kModified / 10000000ull * 10000000ull) << c.answer;
+        EXPECT_NE(ModifiedFileTime(target), 0u) << c.answer;
+        plugin->CloseArchive(handle);
+    }
+}
+
 TEST_F(PluginExtractionTest, SkipTestAndMissingNameTouchNothing) {
     PK_HANDLE handle = OpenEntries("entry\tname=f\tcontent=data\n");
     ASSERT_EQ(Next(handle), 0);

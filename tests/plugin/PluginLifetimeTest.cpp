@@ -5,6 +5,11 @@
 
 #if defined(_WIN32)
 #include "support/WindowDriver.h"
+#else
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
 #endif
 
 using namespace testing_support;
@@ -46,6 +51,31 @@ TEST(PluginLifetime, WithoutIniFileNothingIsClaimed) {
     EXPECT_EQ(plugin.Probe((folder.folder.Path() / "c.txt").u16string()), 0);
 }
 
+TEST(PluginLifetime, ExtensionFilterSwitch) {
+    struct Case {
+        const char* general;
+        bool filtering;
+    };
+    const std::vector<Case> cases = {{"", true},
+                                     {"UseExtensionFilters=1", true},
+                                     {"UseExtensionFilters=1abc", true},
+                                     {"UseExtensionFilters= 1", true},
+                                     {"UseExtensionFilters=0", false},
+                                     {"UseExtensionFilters=2", false},
+                                     {"UseExtensionFilters=abc", false},
+                                     {"UseExtensionFilters=-1", false},
+                                     {"UseExtensionFilters=4294967297", false}};  // clamped, not wrapped to 1
+    for (const Case& c : cases) {
+        ModuleFolder folder;
+        folder.AddModule("iso");
+        folder.WriteIni(PluginUnderTest::IniName(), std::string("[General]\n") + c.general +
+                                                        "\n[Modules]\niso=iso" + S + "\n[Filters]\niso=*.iso\n");
+        WriteFile(folder.folder.Path() / "disk.img", "MORVANE-TEST-CONTAINER\nopen\t*\t1\n");
+        PluginUnderTest plugin(folder);
+        EXPECT_EQ(plugin.Probe((folder.folder.Path() / "disk.img").u16string()), c.filtering ? 0 : 1) << c.general;
+    }
+}
+
 #if defined(_WIN32)
 TEST(PluginLifetime, FailureReportShowsFailuresInOrderWhenVerbose) {
     struct Case {
@@ -77,26 +107,45 @@ TEST(PluginLifetime, FailureReportShowsFailuresInOrderWhenVerbose) {
     }
 }
 
-TEST(PluginLifetime, ExtensionFilterSwitch) {
+#endif
+
+#if !defined(_WIN32)
+// Linux has no message box: the report goes to the error stream, caption first.
+TEST(PluginLifetime, FailureReportGoesToTheErrorStreamWhenVerbose) {
     struct Case {
         const char* general;
-        bool filtering;
+        const char* modules;
+        std::string report;
     };
-    const std::vector<Case> cases = {{"", true},
-                                     {"UseExtensionFilters=1", true},
-                                     {"UseExtensionFilters=1abc", true},
-                                     {"UseExtensionFilters= 1", true},
-                                     {"UseExtensionFilters=0", false},
-                                     {"UseExtensionFilters=2", false},
-                                     {"UseExtensionFilters=abc", false}};
+    const std::vector<Case> cases = {
+        {"VerboseModuleLoad=1", "ok=ok.so\nold=old.so\nnounload=nounload.so\n",
+         "Morvane failed modules:\nold:nounload:\n"},
+        {"VerboseModuleLoad=-3", "old=old.so\n", "Morvane failed modules:\nold:\n"},
+        {"VerboseModuleLoad=1", "ok=ok.so\n", ""},
+        {"VerboseModuleLoad=0", "old=old.so\n", ""},
+        {"", "old=old.so\n", ""},
+    };
     for (const Case& c : cases) {
         ModuleFolder folder;
-        folder.AddModule("iso");
-        folder.WriteIni(PluginUnderTest::IniName(), std::string("[General]\n") + c.general +
-                                                        "\n[Modules]\niso=iso.dll\n[Filters]\niso=*.iso\n");
-        WriteFile(folder.folder.Path() / "disk.img", "MORVANE-TEST-CONTAINER\nopen\t*\t1\n");
-        PluginUnderTest plugin(folder);
-        EXPECT_EQ(plugin.Probe((folder.folder.Path() / "disk.img").u16string()), c.filtering ? 0 : 1) << c.general;
+        folder.AddModule("ok");
+        folder.AddModule("old");
+        folder.AddModule("nounload", true);
+        folder.WriteIni(PluginUnderTest::IniName(), std::string("[General]\n") + c.general + "\n[Modules]\n" +
+                                                        c.modules + "[old]\nVersion=3\n");
+        const fs::path captured = folder.folder.Path() / "stderr.txt";
+        std::fflush(stderr);
+        const int saved = dup(2);
+        const int file = open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(file, 0);
+        dup2(file, 2);
+        close(file);
+        {
+            PluginUnderTest plugin(folder);
+        }
+        std::fflush(stderr);
+        dup2(saved, 2);
+        close(saved);
+        EXPECT_EQ(ReadFile(captured), c.report) << c.general << " " << c.modules;
     }
 }
 #endif

@@ -212,3 +212,14 @@ TEST_F(PluginListingTest, InvalidHandlesCallNoModule) {
     }
     EXPECT_EQ(LoggedCalls(folder.LogPath()), std::vector<std::string>{"m LoadSubModule"});
 }
+
+TEST_F(PluginListingTest, MissingHeaderRecordsReadNoEntry) {
+    PK_HANDLE handle = OpenEntries("entry\tname=first\n");
+    EXPECT_EQ(plugin->ReadHeaderExW(handle, nullptr), E_EOPEN);
+    EXPECT_EQ(plugin->ReadHeader(handle, nullptr), E_EOPEN);
+    EXPECT_TRUE(IndexesAsked().empty());
+    int end = 0;
+    EXPECT_EQ(FromW(plugin->NextHeader(handle, &end).FileName), u"first");
+    EXPECT_EQ(IndexesAsked(), std::vector<int>{0});
+    plugin->CloseArchive(handle);
+}

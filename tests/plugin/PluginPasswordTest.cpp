@@ -137,6 +137,10 @@ TEST_F(PluginPasswordTest, RefusalAfterPasswordOtherThanTwoFails) {
     EXPECT_EQ(shown, 1);
     EXPECT_TRUE(OpenWith(path, {Answer{"pw"}}, shown));
     EXPECT_EQ(shown, 1);  // the refused one was not remembered
+    // The module at index 0 asked for the password: no other module is offered the file with it.
+    const std::vector<std::string> expected = {"(null)", "wrong", "(null)", "pw"};
+    EXPECT_EQ(PasswordsOffered(), expected);
+    for (const std::string& call : LoggedCalls(folder.LogPath())) EXPECT_NE(call, "b OpenProc");
 }
 
 TEST_F(PluginPasswordTest, StaleRememberedPasswordIsReplacedByTheTypedOne) {

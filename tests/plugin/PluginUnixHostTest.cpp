@@ -287,7 +287,7 @@ TEST_F(PluginUnixHostTest, ExtractionGivesFilesAndListedDirectoriesTheirTimesAnd
             tHeaderDataExW header{};
             if (plugin.ReadHeaderExW(handle, &header) != 0) break;
             std::u16string name = FromW(header.FileName);
-            const bool directory = (header.FileAttr & 0170000) == 040000;
+            const bool directory = PluginUnderTest::IsDirectory(header);
             if (directory) {
                 if (c.hostMakesDirectories) fs::create_directories(out / Utf8(name));
                 EXPECT_EQ(plugin.ProcessFileW(handle, PK_SKIP, nullptr, nullptr), 0);

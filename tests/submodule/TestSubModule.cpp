@@ -4,8 +4,10 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -41,7 +43,7 @@ struct Settings {
     char closeFile[16];  // "never" or "twice": how a held file is mishandled
     uint32_t version, raiseCode;
     int32_t loadAnswer;
-    bool loadFault, loadRaise, loadHandledFault;
+    bool loadFault, loadRaise, loadHandledFault, loadThrows;
     bool openNullHandle;   // OpenProc answers 1 and leaves the handle null
     bool holdFile;         // a container keeps its file open until CloseProc
     bool progressShifted;  // progress calls pass a context one byte past the one given
@@ -151,6 +153,8 @@ struct OpenRule {
 
 // Everything a handle stands for: read-only once parsed, so threads may share a module freely.
 struct Container {
+    static constexpr uint32_t kLive = 0xC0DE0001u;
+    uint32_t magic = kLive;  // cleared when closed, so that a second close is seen
     std::vector<OpenRule> opens;
     bool hasPassword = false;
     std::string password;
@@ -178,6 +182,10 @@ void ReleaseHeldFile(const Container& container) {
 // Refused containers are never closed by the host; they wait here for UnloadSubModule.
 SpinLock refusedLock;
 Container* refused = nullptr;
+
+// What became of the containers, for tests that check each was closed exactly once.
+std::atomic<int64_t> containersOpened{0}, containersClosed{0}, containersRefused{0}, badCloses{0};
+static_assert(std::is_trivially_destructible<std::atomic<int64_t>>::value, "counters outlive static destructors");
 
 Entry ParseEntry(const std::vector<std::string>& fields) {
     Entry entry;
@@ -266,6 +274,7 @@ int32_t SM_CALL OpenProc(OpenRequest request, ContainerHandle* handle, void* own
         if (settings.holdFile) container->heldFile = OpenHeldFile(path);
         *handle = container.release();
         ++openContainers;
+        ++containersOpened;
     }
     return answer;
 }
@@ -276,6 +285,7 @@ int32_t SM_CALL PrepareProc(ContainerHandle handle) {
     Log("PrepareProc", Field("handle", Hex(handle)) + Field("answer", answer));
     if (FaultIn("PrepareProc")) WriteToAddressZero();
     if (answer == 0 && container) {
+        ++containersRefused;
         std::lock_guard<SpinLock> guard(refusedLock);
         container->nextRefused = refused;
         refused = container;
@@ -286,11 +296,18 @@ int32_t SM_CALL PrepareProc(ContainerHandle handle) {
 int32_t SM_CALL CloseProc(ContainerHandle handle) {
     Log("CloseProc", Field("handle", Hex(handle)));
     if (FaultIn("CloseProc")) WriteToAddressZero();
-    if (handle) {
-        ReleaseHeldFile(*static_cast<Container*>(handle));
-        --openContainers;
+    Container* container = static_cast<Container*>(handle);
+    if (container && container->magic != Container::kLive) {
+        ++badCloses;  // closed before: freeing it again would corrupt the heap
+        return 0;
     }
-    delete static_cast<Container*>(handle);
+    if (container) {
+        container->magic = 0;
+        ReleaseHeldFile(*container);
+        --openContainers;
+        ++containersClosed;
+    }
+    delete container;
     return 1;
 }
 
@@ -406,6 +423,7 @@ void ApplySettings(const std::vector<Wide>& items) {
             settings.loadRaise = true;
             settings.raiseCode = uint32_t(std::strtoul(value.c_str(), nullptr, 16));
         } else if (key == "LoadHandledFault") settings.loadHandledFault = value == "1";
+        else if (key == "LoadThrows") settings.loadThrows = value == "1";
         else if (key == "OpenNullHandle") settings.openNullHandle = value == "1";
         else if (key == "HoldFile") settings.holdFile = value == "1";
         else if (key == "CloseFile") {
@@ -450,6 +468,13 @@ extern "C" TESTMODULE_EXPORT int32_t SM_CALL LoadSubModule(SubModuleInterface* m
     if (settings.loadHandledFault) fields += Field("handled", HandledFault());
     Log("LoadSubModule", fields);
 
+    if (settings.loadThrows) {
+        // A C++ exception thrown and caught inside the module, as any C++ module may do.
+        try {
+            throw std::runtime_error("caught at once");
+        } catch (const std::runtime_error&) {
+        }
+    }
     if (settings.loadFault) WriteToAddressZero();
 #if defined(_WIN32)
     if (settings.loadRaise) RaiseException(settings.raiseCode, 0, 0, nullptr);
@@ -476,6 +501,36 @@ extern "C" TESTMODULE_EXPORT int32_t SM_CALL UnloadSubModule(void) {
     return 1;
 }
 #endif
+
+// Containers opened (OpenProc answered 1), closed, released after PrepareProc refused them, and
+// closes of a handle that was no live container, since the module was loaded.
+extern "C" TESTMODULE_EXPORT void TestModuleContainers(int64_t* counts) {
+    counts[0] = containersOpened;
+    counts[1] = containersClosed;
+    counts[2] = containersRefused;
+    counts[3] = badCloses;
+}
+
+// Throws and catches rounds times, each catch looking at its exception again through
+// std::current_exception; answers how many rounds saw another exception than their own. Run
+// from several threads at once, it shows whether each thread keeps its own exception state.
+extern "C" TESTMODULE_EXPORT int32_t TestModuleThrowAndCatch(int32_t rounds) {
+    const uintptr_t own = reinterpret_cast<uintptr_t>(&rounds);  // differs from thread to thread
+    int32_t wrong = 0;
+    for (int32_t round = 0; round < rounds; ++round) {
+        try {
+            throw own + uintptr_t(round);
+        } catch (uintptr_t thrown) {
+            std::this_thread::yield();  // let other threads throw while this exception is caught
+            try {
+                std::rethrow_exception(std::current_exception());
+            } catch (uintptr_t again) {
+                if (thrown != own + uintptr_t(round) || again != thrown) ++wrong;
+            }
+        }
+    }
+    return wrong;
+}
 
 // The exports must have exactly the contract's types.
 [[maybe_unused]] static const LoadSubModuleFunction kLoadSubModuleType = LoadSubModule;

@@ -18,6 +18,14 @@ public:
 
     // The INI file name this word size reads.
     static std::string IniName() { return sizeof(void*) == 8 ? "morvane64.ini" : "morvane.ini"; }
+    // Whether the host reads a header as a folder: st_mode on Unix hosts, attribute bits elsewhere.
+    static bool IsDirectory(const tHeaderDataExW& header) {
+#if defined(PK_UNIX_HOST)
+        return (header.FileAttr & 0170000) == 040000;
+#else
+        return (header.FileAttr & 0x10) != 0;
+#endif
+    }
     void Unload();
     void* Library() const { return library_; }
 

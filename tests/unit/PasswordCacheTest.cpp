@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,13 +20,26 @@ TEST(PasswordCache, KeysAreExactAndTheFirstPasswordStays) {
     EXPECT_STREQ(cache.Find(u"C:\\b.zip"), "");
 }
 
-TEST(PasswordCache, ReplaceKeepsTheOldTextAlive) {
+// Another open may still be offering a replaced text to its sub-module, so every text the cache
+// handed out must stay readable. The allocations after each replacement take the same sizes with
+// other bytes, so that a freed text would be overwritten at once, with or without a sanitizer.
+TEST(PasswordCache, ReplacedTextsStayReadable) {
     PasswordCache cache;
-    cache.Remember(u"p", "old");
-    const char* old = cache.Find(u"p");
-    cache.Replace(u"p", "new");
-    EXPECT_STREQ(cache.Find(u"p"), "new");
-    EXPECT_STREQ(old, "old");  // another open may still be offering it
+    cache.Remember(u"p", "first");
+    std::vector<std::pair<const char*, std::string>> handedOut = {{cache.Find(u"p"), "first"}};
+    std::vector<std::unique_ptr<std::string>> reuse;
+    for (int round = 0; round < 40; ++round) {
+        const std::string text =
+            round % 2 ? std::string(40 + round, char('A' + round % 26)) : "pw" + std::to_string(round);
+        cache.Replace(u"p", text);
+        ASSERT_STREQ(cache.Find(u"p"), text.c_str());
+        handedOut.emplace_back(cache.Find(u"p"), text);
+        const size_t replacedSize = handedOut[handedOut.size() - 2].second.size();
+        for (int i = 0; i < 16; ++i) reuse.push_back(std::make_unique<std::string>(replacedSize, '#'));
+    }
+    for (const auto& text : handedOut) EXPECT_STREQ(text.first, text.second.c_str());
+    cache.Replace(u"q", "new path");  // a replacement without an earlier entry just stores
+    EXPECT_STREQ(cache.Find(u"q"), "new path");
 }
 
 TEST(PasswordCache, ConcurrentFindAndRemember) {

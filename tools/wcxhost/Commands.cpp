@@ -3,8 +3,11 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <map>
 
+#include "DestinationIndex.h"
 #include "HostPlatform.h"
+#include "ProgressDisplay.h"
 #include "Text.h"
 
 namespace wcxhost {
@@ -46,17 +49,28 @@ using EntryHandler = std::function<int(const Header& header, std::u16string& tar
 // Called with the operation asked for each entry and the ProcessFile result.
 using ResultHandler = std::function<void(const Header& header, int operation, int result)>;
 
+// A plug-in that handles nothing because Morvane did not load the sub-module needed. (That none
+// loaded at all was said when the plug-in was loaded.)
+void HintAtModules(const Job& job) {
+    if (job.modules.applies && job.modules.Loaded() > 0 && !job.modules.NotLoaded().empty()) {
+        Err("the plug-in did not load these sub-modules named in " + ToUtf8(job.modules.iniPath) + ": " +
+            job.modules.NotLoaded());
+    }
+}
+
 int OpenFailure(const Plugin& plugin, const Job& job, int openResult) {
     const char* call = plugin.Ansi() ? "OpenArchive" : "OpenArchiveW";
     if (openResult == -1) {
-        Err("cannot open " + Quoted(job.archive) + ": its path has no form in the ANSI code page");
-        return kExitHostError;
+        Err("cannot open " + Quoted(job.archive) + ": its path has no form in the ANSI code page " +
+            platform::AnsiCodePage());
+        return kExitAnsiName;
     }
     if (openResult == 0) {
         Err("cannot open " + Quoted(job.archive) + ": " + call + " returned no handle and OpenResult 0");
         return kExitUnknownResult;
     }
     Err("cannot open " + Quoted(job.archive) + ": " + call + " answered " + DescribeResult(openResult));
+    HintAtModules(job);
     return ExitStatusFor(openResult);
 }
 
@@ -102,11 +116,18 @@ int Combine(int walkStatus, const Outcome& outcome) {
     return walkStatus;
 }
 
+// What a summary adds when the walk ended early: "" when it read the archive to its end.
+std::string Unfinished(int walkStatus) {
+    if (walkStatus == kExitOk) return std::string();
+    return "the archive could not be read to its end (" +
+           (IsKnownResult(walkStatus) ? DescribeResult(walkStatus) : std::string("see above")) + ")";
+}
+
 void EntryFailure(const Plugin& plugin, const Header& header, int result, Outcome& outcome) {
     const char* call = plugin.Ansi() ? "ProcessFile" : "ProcessFileW";
     if (result == -1) {
-        Err(Quoted(header.name) + ": the target path has no form in the ANSI code page");
-        outcome.Fail(kExitHostError);
+        Err(Quoted(header.name) + ": the target path has no form in the ANSI code page " + platform::AnsiCodePage());
+        outcome.Fail(kExitAnsiName);
         return;
     }
     Err(Quoted(header.name) + ": " + call + " answered " + DescribeResult(result));
@@ -115,98 +136,26 @@ void EntryFailure(const Plugin& plugin, const Header& header, int result, Outcom
 
 // ---- Progress ---------------------------------------------------------------------------------
 
-// What the plug-in's progress calls add up to during one extraction. The callbacks carry no
-// context, and wcxhost extracts one archive at a time on one thread.
-class ProgressDisplay {
-public:
-    ProgressDisplay(uint64_t total, bool terminal) : total_(total), terminal_(terminal) {}
-
-    void Add(int size) {
-        // Negative sizes are percentages, which a byte count cannot use.
-        if (size > 0) done_ += uint64_t(size);
-        Draw(false);
-    }
-    void Start(const std::u16string& name) {
-        name_ = Shown(name);
-        Draw(true);
-    }
-    // Clears the bar before a line is printed, and draws it again afterwards.
-    void Clear() {
-        if (terminal_ && drawnWidth_ > 0) Out("\r" + std::string(drawnWidth_, ' ') + "\r");
-        drawnWidth_ = 0;
-    }
-    void Finish() {
-        if (!terminal_) return;
-        name_.clear();
-        Draw(true);
-        Out("\n");
-        drawnWidth_ = 0;
-    }
-
-    static ProgressDisplay* current;
-
-private:
-    void Draw(bool force) {
-        if (!terminal_) return;
-        const auto now = std::chrono::steady_clock::now();
-        if (!force && now - lastDraw_ < std::chrono::milliseconds(100)) return;
-        lastDraw_ = now;
-        const uint64_t shown = total_ == 0 ? 1 : (done_ > total_ ? total_ : done_);
-        const uint64_t whole = total_ == 0 ? 1 : total_;
-        const int percent = int(shown * 100 / whole);
-        const int filled = int(shown * 24 / whole);
-        std::string line = "[" + std::string(size_t(filled), '#') + std::string(size_t(24 - filled), '-') + "] ";
-        char number[8];
-        std::snprintf(number, sizeof number, "%3d%%", percent);
-        line += number;
-        line += "  " + FormatBytes(done_) + " / " + FormatBytes(total_) + "  ";
-        // The name is cut from the left so that the line stays within 79 columns.
-        const size_t room = line.size() < 79 ? 79 - line.size() : 0;
-        line += CutFromLeft(name_, room);
-        const size_t width = Columns(line);
-        Out("\r" + line + (width < drawnWidth_ ? std::string(drawnWidth_ - width, ' ') : std::string()));
-        drawnWidth_ = width;
-    }
-    static size_t Columns(const std::string& text) {
-        size_t columns = 0;
-        for (const char c : text)
-            if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++columns;
-        return columns;
-    }
-    static std::string CutFromLeft(const std::string& text, size_t room) {
-        if (Columns(text) <= room) return text;
-        if (room < 4) return std::string();
-        size_t skip = Columns(text) - (room - 3), i = 0;
-        for (; i < text.size() && skip > 0; --skip) {
-            ++i;
-            while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
-        }
-        return "..." + text.substr(i);
-    }
-
-    uint64_t total_ = 0, done_ = 0;
-    bool terminal_ = false;
-    std::string name_;
-    size_t drawnWidth_ = 0;
-    std::chrono::steady_clock::time_point lastDraw_{};
-};
-
-ProgressDisplay* ProgressDisplay::current = nullptr;
+// The callbacks carry no context, and wcxhost extracts one archive at a time on one thread.
+ProgressDisplay* currentProgress = nullptr;
 
 int PK_CALL OnProgressW(PK_WCHAR* /*fileName*/, int size) {
-    if (ProgressDisplay::current) ProgressDisplay::current->Add(size);
+    if (currentProgress) currentProgress->Add(size);
     return 1;
 }
 
 int PK_CALL OnProgress(char* /*fileName*/, int size) {
-    if (ProgressDisplay::current) ProgressDisplay::current->Add(size);
+    if (currentProgress) currentProgress->Add(size);
     return 1;
 }
 
-// ---- Targets ----------------------------------------------------------------------------------
+std::u16string ParentOf(const std::u16string& path) {
+    const size_t slash = path.find_last_of(u"/\\");
+    return slash == std::u16string::npos ? std::u16string() : path.substr(0, slash);
+}
 
-// The entry's path below the destination, or false when it would leave it (absolute, a drive,
-// or a ".." component).
+}  // namespace
+
 bool TargetBelow(const std::u16string& destination, const std::u16string& name, std::u16string& target) {
     std::u16string relative;
     size_t start = 0;
@@ -230,18 +179,12 @@ bool TargetBelow(const std::u16string& destination, const std::u16string& name, 
     return true;
 }
 
-std::u16string ParentOf(const std::u16string& path) {
-    const size_t slash = path.find_last_of(u"/\\");
-    return slash == std::u16string::npos ? std::u16string() : path.substr(0, slash);
-}
-
-}  // namespace
-
 int CheckRecognised(const Plugin& plugin, const Job& job) {
     if (!(plugin.Caps() & PK_CAPS_BY_CONTENT) || !plugin.CanProbe()) return kExitOk;
     if (plugin.CanYouHandle(job.archive)) return kExitOk;
     Err("cannot open " + Quoted(job.archive) + ": " + (plugin.Ansi() ? "CanYouHandleThisFile" : "CanYouHandleThisFileW") +
         " answered 0, taken as " + DescribeResult(E_UNKNOWN_FORMAT));
+    HintAtModules(job);
     return E_UNKNOWN_FORMAT;
 }
 
@@ -250,6 +193,7 @@ int Probe(const Plugin& plugin, const Job& job) {
     const bool handled = plugin.CanYouHandle(job.archive);
     Out(std::string(plugin.Ansi() ? "CanYouHandleThisFile" : "CanYouHandleThisFileW") + ": " +
         (handled ? "yes, the plug-in handles " : "no, the plug-in does not handle ") + Quoted(job.archive) + "\n");
+    if (!handled) HintAtModules(job);
     return handled ? kExitOk : kExitNotHandled;
 }
 
@@ -279,6 +223,8 @@ int List(const Plugin& plugin, const Job& job) {
         });
     Out(Count(files, "file", "files") + ", " + Count(directories, "directory", "directories") + ", " +
         Count(bytes, "byte", "bytes") + "\n");
+    const std::string unfinished = Unfinished(status);
+    if (!unfinished.empty()) Out("Listing incomplete: " + unfinished + "\n");
     return Combine(status, outcome);
 }
 
@@ -297,8 +243,16 @@ int Test(const Plugin& plugin, const Job& job) {
             if (result != 0) EntryFailure(plugin, header, result, outcome);
             else Out("OK      " + Shown(header.name) + "\n");
         });
-    Out("Tested " + Count(tested, "file", "files") + ": " +
-        (outcome.failures == 0 ? std::string("no errors") : std::to_string(outcome.failures) + " failed") + "\n");
+    std::string summary = "Tested " + Count(tested, "file", "files") + ": ";
+    const std::string unfinished = Unfinished(status);
+    if (outcome.failures == 0 && unfinished.empty()) {
+        summary += "no errors";
+    } else {
+        summary += "FAILED";
+        if (outcome.failures > 0) summary += ", " + Count(uint64_t(outcome.failures), "entry", "entries") + " failed";
+        if (!unfinished.empty()) summary += ", " + unfinished;
+    }
+    Out(summary + "\n");
     return Combine(status, outcome);
 }
 
@@ -309,69 +263,152 @@ int Extract(const Plugin& plugin, const Job& job) {
     }
     // A first pass adds up the sizes for the progress display; a damaged header shows up again
     // in the second pass, after the entries before it were extracted.
-    uint64_t total = 0;
+    uint64_t totalBytes = 0, totalFiles = 0;
     bool openFailed = false;
     const int listed = Walk(
         plugin, job, PK_OM_LIST, OnProgressW, OnProgress,
         [&](const Header& header, std::u16string&, bool&) {
-            if (!header.IsDirectory()) total += header.unpackedSize;
+            if (!header.IsDirectory()) {
+                totalBytes += header.unpackedSize;
+                ++totalFiles;
+            }
             return PK_SKIP;
         },
         nullptr, false, &openFailed);
     if (openFailed) return listed;
 
     const bool terminal = platform::IsTerminal(Stream::Out);
-    ProgressDisplay progress(total, terminal);
-    ProgressDisplay::current = &progress;
+    ProgressDisplay progress(totalBytes, totalFiles, terminal, Out);
+    currentProgress = &progress;
+    auto report = [&](const std::string& text) {
+        progress.Clear();
+        Err(text);
+    };
     Outcome outcome;
-    uint64_t files = 0, directories = 0, bytes = 0;
+    uint64_t files = 0, directories = 0, bytes = 0, skipped = 0, kept = 0;
+    DestinationIndex index(
+        [](const std::u16string& folder, std::vector<DestinationIndex::Entry>& entries) {
+            std::vector<std::pair<std::u16string, bool>> listed;
+            if (!platform::ListDirectory(folder, listed)) return false;
+            for (const auto& item : listed) entries.push_back({item.first, item.second});
+            return true;
+        },
+        platform::FoldCase);
+    // The files this run wrote, by identity: catches two entries landing on one file where the
+    // index's folding of names falls short of the file system's.
+    std::map<platform::FileIdentity, std::u16string> written;
     const auto started = std::chrono::steady_clock::now();
     const int status = Walk(
         plugin, job, PK_OM_EXTRACT, OnProgressW, OnProgress,
         [&](const Header& header, std::u16string& target, bool& useTarget) {
+            if (!header.IsDirectory()) progress.StartFile(header.name);
             if (!TargetBelow(job.destination, header.name, target)) {
-                progress.Clear();
-                Err(Quoted(header.name) + ": not extracted, the name leads outside the destination");
+                report(Quoted(header.name) + ": not extracted, the name leads outside the destination");
                 outcome.Fail(kExitUnsafeName);
+                if (!header.IsDirectory()) progress.Skip(header.unpackedSize);
                 return PK_SKIP;
             }
             if (header.IsDirectory()) {
                 // Directories are the host's to create; the plug-in extracts files only.
                 if (platform::MakeDirectories(target)) {
                     ++directories;
+                    index.Wrote(target, header.name, true);
                 } else {
-                    progress.Clear();
-                    Err(Quoted(header.name) + ": cannot create the directory " + Quoted(target));
+                    report(Quoted(header.name) + ": cannot create the directory " + Quoted(target));
                     outcome.Fail(kExitHostError);
                 }
                 return PK_SKIP;
             }
+            auto notExtracted = [&](const std::string& why, int exitStatus) {
+                report(Quoted(header.name) + ": not extracted: " + why);
+                outcome.Fail(exitStatus);
+                progress.Skip(header.unpackedSize);
+                return PK_SKIP;
+            };
+            if (plugin.Ansi() && platform::AnsiNameLostCharacters(header.name))
+                return notExtracted("the name has characters that the ANSI code page " + platform::AnsiCodePage() +
+                                        " cannot hold (shown as \"?\"); without --ansi the wide exports extract it",
+                                    kExitAnsiName);
+            const DestinationIndex::Found found = index.Look(target);
+            if (found.exists) {
+                if (found.written && !found.directory)
+                    return notExtracted("it lands on the file that " + Quoted(found.writtenFor) +
+                                            " was extracted to (the file system does not tell their names apart)",
+                                        kExitTargetTaken);
+                if (found.directory)
+                    return notExtracted("a directory " + Quoted(target) + " is in the way", kExitTargetTaken);
+                if (job.existing == ExistingTarget::Skip) {
+                    ++skipped;
+                    if (!terminal) Out("skipped   " + Shown(header.name) + "  (exists)\n");
+                    progress.Skip(header.unpackedSize);
+                    return PK_SKIP;
+                }
+                if (job.existing == ExistingTarget::Keep) {
+                    ++kept;
+                    return notExtracted(Quoted(target) + " exists and is kept (--overwrite replaces it, "
+                                        "--skip-existing skips it)",
+                                        kExitTargetTaken);
+                }
+                // Replaced: a read-only file would refuse the plug-in's writing.
+                platform::SetReadOnly(target, false);
+            }
             const std::u16string parent = ParentOf(target);
             if (!parent.empty()) platform::MakeDirectories(parent);
-            progress.Start(header.name);
             useTarget = true;
             return PK_EXTRACT;
         },
         [&](const Header& header, int operation, int result) {
+            if (operation != PK_EXTRACT) return;
+            std::u16string target;
+            TargetBelow(job.destination, header.name, target);
             if (result != 0) {
                 progress.Clear();
                 EntryFailure(plugin, header, result, outcome);
                 return;
             }
-            if (operation != PK_EXTRACT) return;
+            index.Wrote(target, header.name, false);
+            platform::FileIdentity identity;
+            bool directory = false;
+            if (platform::IdentifyFile(target, identity, directory)) {
+                const auto earlier = written.emplace(identity, header.name);
+                if (!earlier.second) {
+                    progress.Clear();
+                    Err(Quoted(header.name) + ": was written over the file that " + Quoted(earlier.first->second) +
+                        " was extracted to (the file system does not tell their names apart)");
+                    outcome.Fail(kExitTargetTaken);
+                    return;
+                }
+            }
+            // As a file manager does: the plug-in writes the data, the host applies the attributes.
+            if ((header.attributes & 0x01) && !platform::SetReadOnly(target, true)) {
+                progress.Clear();
+                Err(Quoted(header.name) + ": cannot make " + Quoted(target) + " read-only");
+            }
             ++files;
             bytes += header.unpackedSize;
             if (!terminal) Out("extracted " + Shown(header.name) + "  (" + FormatBytes(header.unpackedSize) + ")\n");
         });
     progress.Finish();
-    ProgressDisplay::current = nullptr;
+    currentProgress = nullptr;
 
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     char elapsed[32];
     std::snprintf(elapsed, sizeof elapsed, "%.2f s", seconds);
-    Out("Extracted " + Count(files, "file", "files") + " and " + Count(directories, "directory", "directories") + ", " +
-        Count(bytes, "byte", "bytes") + " (" + FormatBytes(bytes) + ") in " + elapsed + "\n");
-    if (outcome.failures > 0) Out(Count(uint64_t(outcome.failures), "entry", "entries") + " failed\n");
+    std::string summary = "Extracted " + Count(files, "file", "files") + " and " +
+                          Count(directories, "directory", "directories") + ", " + Count(bytes, "byte", "bytes") +
+                          " (" + FormatBytes(bytes) + ") in " + elapsed;
+    if (skipped > 0) summary += "; skipped " + Count(skipped, "file", "files") + " that existed";
+    Out(summary + "\n");
+    const std::string unfinished = Unfinished(status);
+    if (outcome.failures > 0 || !unfinished.empty()) {
+        std::string failed = "FAILED:";
+        if (outcome.failures > 0) {
+            failed += " " + Count(uint64_t(outcome.failures), "entry", "entries") + " not extracted";
+            if (kept > 0) failed += " (" + Count(kept, "existing file", "existing files") + " kept)";
+        }
+        if (!unfinished.empty()) failed += std::string(outcome.failures > 0 ? ";" : "") + " " + unfinished;
+        Out(failed + "\n");
+    }
     return Combine(status, outcome);
 }
 

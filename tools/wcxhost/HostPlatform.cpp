@@ -5,15 +5,20 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #endif
+
+#include <fstream>
+#include <iterator>
 
 namespace wcxhost {
 namespace platform {
@@ -69,6 +74,18 @@ void* FindExport(void* library, const char* name) {
 
 void FreePluginLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
 
+std::u16string LibraryPath(void* library) {
+    std::wstring path(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(static_cast<HMODULE>(library), &path[0], DWORD(path.size()));
+    path.resize(length < path.size() ? length : 0);
+    return std::u16string(path.begin(), path.end());
+}
+
+bool IsLibraryLoaded(const std::u16string& path) {
+    std::u16string full = AbsolutePath(path);  // also makes "/" a backslash and resolves ".."
+    return GetModuleHandleW(Wide(full).c_str()) != nullptr;
+}
+
 void Write(Stream stream, const std::string& text) {
     HANDLE handle = StreamHandle(stream);
     DWORD mode = 0;
@@ -85,6 +102,37 @@ void Write(Stream stream, const std::string& text) {
 bool IsTerminal(Stream stream) {
     DWORD mode = 0;
     return GetConsoleMode(StreamHandle(stream), &mode) != 0;
+}
+
+bool HasConsoleInput() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+bool ReadSecretLine(const std::string& prompt, std::string& line) {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(input, &mode)) return false;
+    Write(Stream::Err, prompt);
+    SetConsoleMode(input, (mode | ENABLE_LINE_INPUT) & ~DWORD(ENABLE_ECHO_INPUT));
+    std::wstring typed;
+    bool ended = false;
+    for (;;) {
+        wchar_t buffer[256];
+        DWORD read = 0;
+        if (!ReadConsoleW(input, buffer, 256, &read, nullptr) || read == 0) break;
+        typed.append(buffer, read);
+        const size_t end = typed.find_first_of(L"\r\n");
+        if (end != std::wstring::npos) {
+            typed.resize(end);
+            ended = true;
+            break;
+        }
+    }
+    SetConsoleMode(input, mode);
+    Write(Stream::Err, "\n");  // the Enter that was not echoed
+    line = ToUtf8(std::u16string(typed.begin(), typed.end()));
+    return ended;
 }
 
 std::u16string AbsolutePath(const std::u16string& path) {
@@ -126,6 +174,62 @@ bool MakeDirectories(const std::u16string& path) {
     return now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool ReadWholeFile(const std::u16string& path, std::string& bytes) {
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bytes.clear();
+    char buffer[65536];
+    DWORD read = 0;
+    bool ok = true;
+    while ((ok = ReadFile(file, buffer, sizeof buffer, &read, nullptr) != 0) && read > 0) bytes.append(buffer, read);
+    CloseHandle(file);
+    return ok;
+}
+
+bool ListDirectory(const std::u16string& folder, std::vector<std::pair<std::u16string, bool>>& entries) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(Wide(folder + u"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    do {
+        const std::u16string name(reinterpret_cast<const char16_t*>(found.cFileName));
+        if (name != u"." && name != u"..") entries.emplace_back(name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return true;
+}
+
+std::u16string FoldCase(const std::u16string& name) {
+    std::wstring wide = Wide(name);
+    if (!wide.empty()) CharUpperBuffW(&wide[0], DWORD(wide.size()));
+    return std::u16string(wide.begin(), wide.end());
+}
+
+bool IdentifyFile(const std::u16string& path, FileIdentity& identity, bool& directory) {
+    // Backup semantics: directories open too. No access is asked for, only the identity.
+    HANDLE file = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool known = GetFileInformationByHandle(file, &information) != 0;
+    CloseHandle(file);
+    if (!known) return false;
+    identity.volume = information.dwVolumeSerialNumber;
+    identity.index = (uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    directory = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return true;
+}
+
+bool SetReadOnly(const std::u16string& path, bool readOnly) {
+    const std::wstring wide = Wide(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    DWORD wanted = readOnly ? (attributes | FILE_ATTRIBUTE_READONLY) : (attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+    if (wanted == attributes) return true;
+    if (wanted == 0) wanted = FILE_ATTRIBUTE_NORMAL;
+    return SetFileAttributesW(wide.c_str(), wanted) != 0;
+}
+
 bool ToAnsi(const std::u16string& text, std::string& ansi) {
     ansi.clear();
     if (text.empty()) return true;
@@ -151,18 +255,13 @@ std::u16string FromAnsi(const char* text, size_t capacity) {
     return std::u16string(wide.begin(), wide.end());
 }
 
+bool AnsiNameLostCharacters(const std::u16string& name) { return name.find(u'?') != std::u16string::npos; }
+
+std::string AnsiCodePage() { return std::to_string(GetACP()); }
+
 }  // namespace platform
 }  // namespace wcxhost
 
-// Built with -municode: the arguments arrive as UTF-16 whatever the ANSI code page.
-int wmain(int argc, wchar_t** argv) {
-    std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i) {
-        const std::wstring argument(argv[i]);
-        arguments.push_back(wcxhost::ToUtf8(std::u16string(argument.begin(), argument.end())));
-    }
-    return RunHost(arguments);
-}
 
 #else  // POSIX
 
@@ -185,6 +284,30 @@ void* FindExport(void* library, const char* name) { return dlsym(library, name);
 
 void FreePluginLibrary(void* library) { dlclose(library); }
 
+std::u16string LibraryPath(void* library) {
+    // dladdr needs an address inside the library: any export will do.
+    for (const char* name : {"OpenArchiveW", "OpenArchive", "GetPackerCaps", "CanYouHandleThisFileW"}) {
+        void* symbol = dlsym(library, name);
+        Dl_info information{};
+        if (symbol && dladdr(symbol, &information) && information.dli_fname) return FromUtf8(information.dli_fname);
+    }
+    return std::u16string();
+}
+
+bool IsLibraryLoaded(const std::u16string& path) {
+    // A backslash from the INI file may have been taken as written or as "/": either counts.
+    std::string slashed = SystemPath(path);
+    for (char& c : slashed)
+        if (c == '\\') c = '/';
+    for (const std::string& form : {SystemPath(path), slashed}) {
+        if (void* library = dlopen(form.c_str(), RTLD_LAZY | RTLD_NOLOAD)) {
+            dlclose(library);
+            return true;
+        }
+    }
+    return false;
+}
+
 void Write(Stream stream, const std::string& text) {
     std::FILE* file = stream == Stream::Out ? stdout : stderr;
     std::fwrite(text.data(), 1, text.size(), file);
@@ -192,6 +315,34 @@ void Write(Stream stream, const std::string& text) {
 }
 
 bool IsTerminal(Stream stream) { return isatty(stream == Stream::Out ? 1 : 2) != 0; }
+
+bool HasConsoleInput() { return isatty(0) != 0; }
+
+bool ReadSecretLine(const std::string& prompt, std::string& line) {
+    if (!isatty(0)) return false;
+    Write(Stream::Err, prompt);
+    termios saved{};
+    const bool quiet = tcgetattr(0, &saved) == 0;
+    if (quiet) {
+        termios silent = saved;
+        silent.c_lflag &= ~tcflag_t(ECHO);
+        silent.c_lflag |= ICANON;
+        tcsetattr(0, TCSAFLUSH, &silent);
+    }
+    line.clear();
+    bool ended = false;
+    char c = 0;
+    while (::read(0, &c, 1) == 1) {
+        if (c == '\n' || c == '\r') {
+            ended = true;
+            break;
+        }
+        line += c;
+    }
+    if (quiet) tcsetattr(0, TCSAFLUSH, &saved);
+    Write(Stream::Err, "\n");  // the Enter that was not echoed
+    return ended;
+}
 
 std::u16string AbsolutePath(const std::u16string& path) {
     if (!path.empty() && path[0] == u'/') return path;
@@ -223,6 +374,51 @@ bool MakeDirectories(const std::u16string& path) {
     return ::stat(systemPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool ReadWholeFile(const std::u16string& path, std::string& bytes) {
+    std::ifstream file(SystemPath(path), std::ios::binary);
+    if (!file) return false;
+    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return !file.bad();
+}
+
+bool ListDirectory(const std::u16string& folder, std::vector<std::pair<std::u16string, bool>>& entries) {
+    DIR* directory = ::opendir(SystemPath(folder).c_str());
+    if (!directory) return false;
+    while (const dirent* entry = ::readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat information {};
+        const bool isDirectory = ::fstatat(dirfd(directory), entry->d_name, &information, 0) == 0 &&
+                                 S_ISDIR(information.st_mode);
+        entries.emplace_back(FromUtf8(name), isDirectory);
+    }
+    ::closedir(directory);
+    return true;
+}
+
+// Linux file systems tell letter cases apart (a folder that does not is caught afterwards, by
+// the files' identities).
+std::u16string FoldCase(const std::u16string& name) { return name; }
+
+bool IdentifyFile(const std::u16string& path, FileIdentity& identity, bool& directory) {
+    struct stat information {};
+    if (::stat(SystemPath(path).c_str(), &information) != 0) return false;
+    identity.volume = uint64_t(information.st_dev);
+    identity.index = uint64_t(information.st_ino);
+    directory = S_ISDIR(information.st_mode);
+    return true;
+}
+
+bool SetReadOnly(const std::u16string& path, bool readOnly) {
+    struct stat information {};
+    const std::string systemPath = SystemPath(path);
+    if (::stat(systemPath.c_str(), &information) != 0) return false;
+    // Read-only takes every write permission; writable gives the owner's back.
+    const mode_t mode = readOnly ? (information.st_mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH))
+                                 : (information.st_mode | S_IWUSR);
+    return ::chmod(systemPath.c_str(), mode & 07777) == 0;
+}
+
 // The ANSI exports of a Linux build take UTF-8.
 bool ToAnsi(const std::u16string& text, std::string& ansi) {
     ansi = ToUtf8(text);
@@ -235,9 +431,13 @@ std::u16string FromAnsi(const char* text, size_t capacity) {
     return FromUtf8(std::string(text, length));
 }
 
+// UTF-8 holds every character, and "?" is a file name's character like any other.
+bool AnsiNameLostCharacters(const std::u16string&) { return false; }
+
+std::string AnsiCodePage() { return "UTF-8"; }
+
 }  // namespace platform
 }  // namespace wcxhost
 
-int main(int argc, char** argv) { return RunHost(std::vector<std::string>(argv + 1, argv + argc)); }
 
 #endif

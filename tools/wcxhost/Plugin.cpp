@@ -91,9 +91,12 @@ bool Plugin::Load(const std::u16string& path, bool ansi, bool needProbe, std::st
     return bound;
 }
 
+std::u16string Plugin::Path() const { return library_ ? platform::LibraryPath(library_) : std::u16string(); }
+
 int Plugin::Caps() const { return getPackerCaps_ ? getPackerCaps_() : 0; }
 
 bool Plugin::CanYouHandle(const std::u16string& archive) const {
+    if (beforeOpening_) beforeOpening_();
     if (ansi_) {
         std::string name;
         if (!canYouHandle_ || !platform::ToAnsi(archive, name)) return false;
@@ -106,6 +109,7 @@ bool Plugin::CanYouHandle(const std::u16string& archive) const {
 
 PK_HANDLE Plugin::Open(const std::u16string& archive, int mode, int& openResult) const {
     openResult = 0;
+    if (beforeOpening_) beforeOpening_();
     if (ansi_) {
         std::string name;
         if (!platform::ToAnsi(archive, name)) {

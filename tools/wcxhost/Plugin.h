@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 #include <string>
 
 #include "plugin/PackerInterface.h"
@@ -29,6 +31,10 @@ public:
     bool Load(const std::u16string& path, bool ansi, bool needProbe, std::string& error);
 
     bool Ansi() const { return ansi_; }
+    // The full path of the loaded library.
+    std::u16string Path() const;
+    // Called before each export call that may open the archive (and so ask for its password).
+    void BeforeOpening(std::function<void()> hook) { beforeOpening_ = std::move(hook); }
     int Caps() const;
     bool CanProbe() const { return ansi_ ? canYouHandle_ != nullptr : canYouHandleW_ != nullptr; }
     // False also when the name cannot be given to the ANSI export.
@@ -46,6 +52,7 @@ public:
 private:
     void* library_ = nullptr;
     bool ansi_ = false;
+    std::function<void()> beforeOpening_;
     tGetPackerCapsFunction getPackerCaps_ = nullptr;
     tOpenArchiveWFunction openArchiveW_ = nullptr;
     tReadHeaderExWFunction readHeaderExW_ = nullptr;

@@ -1,60 +1,23 @@
 #include "UnixHost.h"
 
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <vector>
 
 #include "HostPlatform.h"
+#include "PluginDialogs.h"
+#include "Text.h"
 #include "plugin/ExtensionInterface.h"
 
 namespace wcxhost {
 namespace {
 
-bool passwordGiven = false;
-bool passwordOffered = false;  // a refused --password is not offered again: the prompt cancels
-std::string passwordAnswer;
+PluginDialogs* lentDialogs = nullptr;
 
-// Reads one line from the terminal with echo off; false when there is no terminal or no line.
-bool AskOnTerminal(const char* caption, std::string& line) {
-    const int tty = open("/dev/tty", O_RDWR | O_CLOEXEC);
-    if (tty < 0) return false;
-    termios saved{};
-    const bool isTerminal = tcgetattr(tty, &saved) == 0;
-    if (isTerminal) {
-        termios silent = saved;
-        silent.c_lflag &= ~tcflag_t(ECHO);
-        silent.c_lflag |= ECHONL;
-        tcsetattr(tty, TCSAFLUSH, &silent);
-    }
-    const std::string prompt = std::string(caption) + " ";
-    ssize_t ignored = write(tty, prompt.data(), prompt.size());
-    (void)ignored;
-    bool ended = false;
-    char c = 0;
-    for (ssize_t got; (got = read(tty, &c, 1)) != 0;) {
-        if (got < 0) break;
-        if (c == '\n') {
-            ended = true;
-            break;
-        }
-        line += c;
-    }
-    if (isTerminal) tcsetattr(tty, TCSAFLUSH, &saved);
-    close(tty);
-    return ended;
-}
-
-int32_t InputBox(char* caption, char* /*prompt*/, int32_t /*mask*/, char* value, int32_t maxLength) {
+int32_t InputBox(char* /*caption*/, char* /*prompt*/, int32_t /*mask*/, char* value, int32_t maxLength) {
     std::string answer;
-    if (passwordGiven) {
-        if (passwordOffered) return 0;
-        passwordOffered = true;
-        answer = passwordAnswer;
-    } else if (!isatty(STDIN_FILENO) || !AskOnTerminal(caption ? caption : "", answer)) return 0;
+    if (!lentDialogs || !lentDialogs->AnswerPassword(answer)) return 0;
     // As Double Commander copies: at most maxLength bytes, then a terminator.
     const size_t length = std::min(answer.size(), size_t(maxLength > 0 ? maxLength : 0));
     std::memcpy(value, answer.data(), length);
@@ -63,9 +26,9 @@ int32_t InputBox(char* caption, char* /*prompt*/, int32_t /*mask*/, char* value,
 }
 
 int32_t MessageBox(char* text, char* caption, int32_t /*flags*/) {
-    std::string block = std::string(caption ? caption : "") + "\n" + (text ? text : "");
-    if (block.empty() || block.back() != '\n') block += '\n';
-    platform::Write(platform::Stream::Err, block);
+    const std::u16string captionText = FromUtf8(caption ? caption : ""), bodyText = FromUtf8(text ? text : "");
+    if (lentDialogs) lentDialogs->ReportMessage(captionText, bodyText);
+    else platform::Write(platform::Stream::Err, PluginDialogs::MessageText(captionText, bodyText));
     return EXT_ID_OK;
 }
 
@@ -91,10 +54,7 @@ int AttributesFromUnixMode(int mode) {
     return attributes;
 }
 
-void SetPasswordAnswer(const std::string& password) {
-    passwordGiven = true;
-    passwordAnswer = password;
-}
+void AnswerDialogsWith(PluginDialogs& dialogs) { lentDialogs = &dialogs; }
 
 void LendDialogs(void* library) {
     auto initialize = reinterpret_cast<tExtensionInitializeFunction>(platform::FindExport(library, "ExtensionInitialize"));

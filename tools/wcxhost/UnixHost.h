@@ -11,11 +11,13 @@ int DosTimeFromUnixTime(int unixTime);
 // A header's st_mode as the Windows attribute bits that wcxhost shows (d, r and a).
 int AttributesFromUnixMode(int mode);
 
-// The text that the password prompt answers with, instead of asking on the terminal.
-void SetPasswordAnswer(const std::string& password);
-// Calls the plug-in's ExtensionInitialize, when it has one, with wcxhost's InputBox (the
-// --password text, else a prompt on the terminal without echo, else a cancel) and MessageBox
-// (the caption and the text on stderr).
+class PluginDialogs;
+
+// What answers the dialogs lent to the plug-in from now on.
+void AnswerDialogsWith(PluginDialogs& dialogs);
+// Calls the plug-in's ExtensionInitialize, when it has one, with wcxhost's InputBox and
+// MessageBox, both answered by the PluginDialogs given to AnswerDialogsWith (without one, the
+// prompt is cancelled and the message printed).
 void LendDialogs(void* library);
 
 }  // namespace wcxhost

@@ -1,11 +1,15 @@
 // wcxhost: drives a packer plug-in through its exports as a file manager does.
-//   wcxhost [--ansi] list|test|extract|probe PLUGIN ARCHIVE [DEST]
+//   wcxhost [OPTIONS] list|test|extract|probe PLUGIN ARCHIVE [DEST]
 #include <string>
 #include <vector>
 
 #include "Commands.h"
 #include "HostPlatform.h"
+#include "Options.h"
+#include "PasswordSource.h"
 #include "Plugin.h"
+#include "PluginDialogs.h"
+#include "PluginWindows.h"
 #include "Text.h"
 #if !defined(_WIN32)
 #include "UnixHost.h"
@@ -15,77 +19,92 @@ using namespace wcxhost;
 
 namespace {
 
-const char kUsage[] =
-    "usage: wcxhost [--ansi] [--password TEXT] list|test|extract|probe PLUGIN ARCHIVE [DEST]\n"
-    "  list     show the archive's entries (name, sizes, date and time, attributes)\n"
-    "  test     test every file of the archive (ProcessFile with PK_TEST)\n"
-    "  extract  extract the archive into DEST (default: the current directory)\n"
-    "  probe    ask the plug-in whether it handles ARCHIVE (CanYouHandleThisFile)\n"
-    "  --ansi   use the ANSI exports instead of the wide ones\n"
-    "  --password TEXT  answer the plug-in's password prompt with TEXT\n"
-    "  --version  show the version and stop\n"
-    "exit status: 0 success; 1 probe: not handled; 2 usage; 3 plug-in, archive or destination\n"
-    "unusable; 4 an entry's name leads outside DEST; 5 an unknown result code; otherwise the\n"
-    "interface's result code (10-24) of the first failure\n";
-
 int Usage(const std::string& problem) {
     if (!problem.empty()) platform::Write(platform::Stream::Err, "wcxhost: " + problem + "\n");
     platform::Write(platform::Stream::Err, kUsage);
     return kExitUsage;
 }
 
-}  // namespace
+PasswordSource::ConsoleReader ConsoleIfAny() {
+    if (!platform::HasConsoleInput()) return nullptr;
+    return platform::ReadSecretLine;
+}
 
+int RunCommand(const Options& options, Job& job, PasswordSource& passwords) {
+    Plugin plugin;
+    std::string error;
+    if (!plugin.Load(job.plugin, options.ansi, options.command == "probe", error)) {
+        platform::Write(platform::Stream::Err, "wcxhost: \"" + options.plugin + "\": " + error + "\n");
+        return kExitHostError;
+    }
+    const std::string archive = options.archive;
+    plugin.BeforeOpening([&passwords, archive] { passwords.StartCall(archive); });
+    job.modules = CheckMorvaneModules(plugin.Path());
+    // Said at once: every command fails in a way that does not name the cause.
+    const std::string noModule = job.modules.NoModuleMessage();
+    if (!noModule.empty()) platform::Write(platform::Stream::Err, "wcxhost: " + noModule + "\n");
+
+    if (options.command == "probe") return Probe(plugin, job);
+    const int recognised = CheckRecognised(plugin, job);
+    if (recognised != kExitOk) return recognised;
+    if (options.command == "list") return List(plugin, job);
+    if (options.command == "test") return Test(plugin, job);
+    return Extract(plugin, job);
+}
+
+// The program proper, given its arguments (without the program name) as UTF-8.
 int RunHost(const std::vector<std::string>& arguments) {
-    bool ansi = false;
-    std::vector<std::string> words;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (argument == "--ansi") {
-            ansi = true;
-#if !defined(_WIN32)
-        } else if (argument == "--password") {
-            if (++i == arguments.size()) return Usage("--password needs a text");
-            SetPasswordAnswer(arguments[i]);
-#endif
-        } else if (argument == "--help" || argument == "-h") {
+    Options options;
+    std::string problem;
+    switch (ParseArguments(arguments, options, problem)) {
+        case Parsed::Help:
             platform::Write(platform::Stream::Out, kUsage);
             return kExitOk;
-        } else if (argument == "--version") {
+        case Parsed::Version:
             platform::Write(platform::Stream::Out, "wcxhost (Morvane) " MORVANE_VERSION "\n");
             return kExitOk;
-        } else if (argument.size() > 1 && argument[0] == '-' && argument[1] == '-') {
-            return Usage("unknown option " + argument);
-        } else {
-            words.push_back(argument);
-        }
+        case Parsed::Usage:
+            return Usage(problem);
+        case Parsed::Run:
+            break;
     }
-    if (words.empty()) return Usage("");
-    const std::string command = words[0];
-    const bool extract = command == "extract";
-    if (command != "list" && command != "test" && command != "probe" && !extract)
-        return Usage("unknown command " + command);
-    if (words.size() < 3 || words.size() > (extract ? 4u : 3u)) return Usage("wrong number of arguments");
 
     Job job;
-    job.plugin = platform::AbsolutePath(FromUtf8(words[1]));
-    job.archive = platform::AbsolutePath(FromUtf8(words[2]));
-    job.destination = platform::AbsolutePath(FromUtf8(words.size() > 3 ? words[3] : std::string(".")));
+    job.plugin = platform::AbsolutePath(FromUtf8(options.plugin));
+    job.archive = platform::AbsolutePath(FromUtf8(options.archive));
+    job.destination = platform::AbsolutePath(FromUtf8(options.destination));
+    job.existing = options.existing;
 
     std::string error;
     if (!platform::CheckReadableFile(job.archive, error)) {
-        platform::Write(platform::Stream::Err, "wcxhost: cannot read the archive \"" + words[2] + "\": " + error + "\n");
+        platform::Write(platform::Stream::Err,
+                        "wcxhost: cannot read the archive \"" + options.archive + "\": " + error + "\n");
         return kExitHostError;
     }
-    Plugin plugin;
-    if (!plugin.Load(job.plugin, ansi, command == "probe", error)) {
-        platform::Write(platform::Stream::Err, "wcxhost: \"" + words[1] + "\": " + error + "\n");
-        return kExitHostError;
-    }
-    if (command == "probe") return Probe(plugin, job);
-    const int recognised = CheckRecognised(plugin, job);
-    if (recognised != kExitOk) return recognised;
-    if (command == "list") return List(plugin, job);
-    if (command == "test") return Test(plugin, job);
-    return Extract(plugin, job);
+    PasswordSource passwords(options.hasPassword, options.password, ConsoleIfAny());
+    PluginDialogs dialogs(passwords);
+#if defined(_WIN32)
+    if (options.showDialogs) return RunCommand(options, job, passwords);
+    // The watch outlives the plug-in: it may show a window while it loads or is released.
+    PluginWindowWatch watch(dialogs);
+#else
+    AnswerDialogsWith(dialogs);  // the dialogs lent through ExtensionInitialize
+#endif
+    return RunCommand(options, job, passwords);
 }
+
+}  // namespace
+
+#if defined(_WIN32)
+// Built with -municode: the arguments arrive as UTF-16 whatever the ANSI code page.
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring argument(argv[i]);
+        arguments.push_back(ToUtf8(std::u16string(argument.begin(), argument.end())));
+    }
+    return RunHost(arguments);
+}
+#else
+int main(int argc, char** argv) { return RunHost(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif

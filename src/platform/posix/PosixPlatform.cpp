@@ -1,6 +1,7 @@
 // The platform seam on Linux: the calls answer as the Windows ones do, so the core runs unchanged.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -134,10 +135,10 @@ bool PathMatchesMask(const std::u16string& path, const std::u16string& mask) {
 
 std::u16string ModuleDirectory(void* instance) {
     Dl_info info{};
-    if (!instance || !dladdr(instance, &info) || !info.dli_fname) return u"./";
+    if (!instance || !dladdr(instance, &info) || !info.dli_fname) return std::u16string();
     std::string file(info.dli_fname);
     const size_t slash = file.rfind('/');
-    return FromUtf8(slash == std::string::npos ? std::string("./") : file.substr(0, slash + 1));
+    return slash == std::string::npos ? std::u16string() : FromUtf8(file.substr(0, slash + 1));
 }
 
 // One write, so that the block never interleaves with the host's own lines on stderr.
@@ -163,15 +164,22 @@ std::string NativePath(const std::u16string& path) {
 }
 
 constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
+// Windows converts no FILETIME of 2^63 and more.
+constexpr uint64_t kLargestFileTime = 0x7FFFFFFFFFFFFFFFull;
 
+// Counted in unsigned arithmetic: a sub-module may hand any 64-bit value.
 timespec ToTimespec(uint64_t fileTime) {
-    const int64_t sinceEpoch = int64_t(fileTime) - int64_t(kUnixEpochAsFileTime);
+    const bool beforeEpoch = fileTime < kUnixEpochAsFileTime;
+    const uint64_t distance = beforeEpoch ? kUnixEpochAsFileTime - fileTime : fileTime - kUnixEpochAsFileTime;
     timespec time{};
-    time.tv_sec = sinceEpoch / 10000000;
-    time.tv_nsec = (sinceEpoch % 10000000) * 100;
-    if (time.tv_nsec < 0) {
-        time.tv_nsec += 1000000000;
-        --time.tv_sec;
+    time.tv_sec = time_t(distance / 10000000);
+    time.tv_nsec = long(distance % 10000000) * 100;
+    if (beforeEpoch) {
+        time.tv_sec = -time.tv_sec;
+        if (time.tv_nsec != 0) {
+            --time.tv_sec;
+            time.tv_nsec = 1000000000 - time.tv_nsec;
+        }
     }
     return time;
 }
@@ -210,10 +218,11 @@ void MakeReadOnly(const std::u16string& path) {
     if (::stat(native.c_str(), &info) == 0) ::chmod(native.c_str(), info.st_mode & 07555);
 }
 
-std::u16string LongPathForm(const std::u16string& path) { return path; }
+std::u16string LongPathForm(const std::u16string& path, PathKind /*kind*/) { return path; }
 
 CivilTime LocalCivilTime(uint64_t utcFileTime) {
     CivilTime civil;
+    if (utcFileTime > kLargestFileTime) return civil;
     const time_t seconds = ToTimespec(utcFileTime).tv_sec;
     tm local{};
     if (!localtime_r(&seconds, &local)) return civil;
@@ -236,6 +245,13 @@ bool WideToAnsi(const char16_t* text, std::string& ansi) {
     ansi = ToUtf8(text);
     return true;
 }
+
+static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 16, "Lock's storage holds a mutex");
+
+Lock::Lock() { pthread_mutex_init(reinterpret_cast<pthread_mutex_t*>(state_), nullptr); }
+Lock::~Lock() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(state_)); }
+void Lock::lock() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(state_)); }
+void Lock::unlock() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(state_)); }
 
 // No dialog of its own on Linux (the host lends one, see plugin/HostDialogs): the prompt
 // behaves as if it could not be shown.

@@ -14,11 +14,14 @@ const wchar_t* W(const std::u16string& text) { return reinterpret_cast<const wch
 
 std::u16string U(const wchar_t* text) { return std::u16string(reinterpret_cast<const char16_t*>(text)); }
 
-// Copies a text that FormatMessageW or we allocated with LocalAlloc, then frees it.
+// Copies a text that FormatMessageW or we allocated with LocalAlloc, then frees it, also when
+// the copy cannot be made.
 std::u16string TakeLocalText(wchar_t* text) {
-    std::u16string copy = text ? U(text) : std::u16string();
-    LocalFree(text);
-    return copy;
+    struct Owner {
+        wchar_t* text;
+        ~Owner() { LocalFree(text); }
+    } owner{text};
+    return text ? U(text) : std::u16string();
 }
 
 wchar_t* LocalFallback(const wchar_t* format, uint32_t code, size_t limit) {
@@ -82,7 +85,7 @@ std::u16string ModuleDirectory(void* instance) {
     std::vector<wchar_t> buffer(2048);
     for (;;) {
         const DWORD length = GetModuleFileNameW(static_cast<HMODULE>(instance), buffer.data(), buffer.size());
-        if (length == 0) return std::u16string(u"\\");
+        if (length == 0) return std::u16string();
         if (length < buffer.size()) break;
         buffer.resize(buffer.size() * 2);
     }
@@ -99,15 +102,27 @@ void ShowReport(const std::u16string& text, const std::u16string& caption) {
 namespace platform {
 namespace {
 
-bool IsDrivePath(const std::u16string& path) {
-    return path.size() >= 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/');
+bool StartsWith(const std::u16string& text, const char16_t* prefix) {
+    return text.compare(0, std::char_traits<char16_t>::length(prefix), prefix) == 0;
+}
+
+// The system's full form of path: absolute, "/" turned into "\\", "." and ".." resolved as the
+// plain form would be. Empty when it cannot be had.
+std::u16string FullPath(const std::u16string& path) {
+    std::vector<wchar_t> buffer(path.size() + MAX_PATH);
+    for (;;) {
+        const DWORD length = GetFullPathNameW(W(path), DWORD(buffer.size()), buffer.data(), nullptr);
+        if (length == 0) return std::u16string();
+        if (length < buffer.size()) return std::u16string(reinterpret_cast<const char16_t*>(buffer.data()), length);
+        buffer.resize(length);
+    }
 }
 
 // Runs fileCall on the path and, when that is refused and the path is long, on its long form.
 template <typename FileCall>
-bool WithLongPathRetry(const std::u16string& path, FileCall fileCall) {
+bool WithLongPathRetry(const std::u16string& path, PathKind kind, FileCall fileCall) {
     if (fileCall(W(path))) return true;
-    const std::u16string longForm = LongPathForm(path);
+    const std::u16string longForm = LongPathForm(path, kind);
     return longForm != path && fileCall(W(longForm));
 }
 
@@ -121,19 +136,20 @@ FILETIME Split(uint64_t time) {
 }  // namespace
 
 bool ReadAttributes(const std::u16string& path, uint32_t& attributes) {
-    return WithLongPathRetry(path, [&](const wchar_t* p) {
+    return WithLongPathRetry(path, PathKind::Directory, [&](const wchar_t* p) {
         attributes = GetFileAttributesW(p);
         return attributes != INVALID_FILE_ATTRIBUTES;
     });
 }
 
 bool MakeDirectory(const std::u16string& path) {
-    return WithLongPathRetry(path, [](const wchar_t* p) { return CreateDirectoryW(p, nullptr) != FALSE; });
+    return WithLongPathRetry(path, PathKind::Directory,
+                             [](const wchar_t* p) { return CreateDirectoryW(p, nullptr) != FALSE; });
 }
 
 void SetFileTimes(const std::u16string& path, uint64_t creationTime, uint64_t lastWriteTime) {
     HANDLE file = INVALID_HANDLE_VALUE;
-    const bool opened = WithLongPathRetry(path, [&](const wchar_t* p) {
+    const bool opened = WithLongPathRetry(path, PathKind::File, [&](const wchar_t* p) {
         file = CreateFileW(p, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
         return file != INVALID_HANDLE_VALUE;
@@ -147,7 +163,7 @@ void SetFileTimes(const std::u16string& path, uint64_t creationTime, uint64_t la
 
 void SetDirectoryTime(const std::u16string& path, uint64_t lastWriteTime) {
     HANDLE directory = INVALID_HANDLE_VALUE;
-    const bool opened = WithLongPathRetry(path, [&](const wchar_t* p) {
+    const bool opened = WithLongPathRetry(path, PathKind::Directory, [&](const wchar_t* p) {
         directory = CreateFileW(p, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         return directory != INVALID_HANDLE_VALUE;
@@ -161,14 +177,25 @@ void SetDirectoryTime(const std::u16string& path, uint64_t lastWriteTime) {
 // Windows hosts keep the attributes of the header themselves: the plug-in sets none.
 void MakeReadOnly(const std::u16string& /*path*/) {}
 
-std::u16string LongPathForm(const std::u16string& path) {
-    if (path.size() < MAX_PATH || !IsDrivePath(path)) return path;
-    // The long form switches off the system's own normalisation, so do its part here.
-    std::u16string longForm = u"\\\\?\\" + path;
-    for (char16_t& c : longForm)
-        if (c == u'/') c = u'\\';
-    return longForm;
+std::u16string LongPathForm(const std::u16string& path, PathKind kind) {
+    // CreateDirectoryW keeps 12 characters of MAX_PATH for an 8.3 file name inside.
+    const size_t plainLimit = kind == PathKind::Directory ? MAX_PATH - 12 : MAX_PATH;
+    // Device and long forms are taken as they are.
+    if (StartsWith(path, u"\\\\?\\") || StartsWith(path, u"\\\\.\\")) return path;
+    // The long form switches off the system's own normalisation, so it is done here first.
+    const std::u16string full = FullPath(path);
+    if (full.size() < plainLimit) return path;
+    if (StartsWith(full, u"\\\\")) return u"\\\\?\\UNC\\" + full.substr(2);
+    if (full.size() >= 3 && full[1] == u':' && full[2] == u'\\') return u"\\\\?\\" + full;
+    return path;
 }
+
+static_assert(sizeof(SRWLOCK) <= 64 && alignof(SRWLOCK) <= 16, "Lock's storage holds an SRW lock");
+
+Lock::Lock() { InitializeSRWLock(reinterpret_cast<SRWLOCK*>(state_)); }
+Lock::~Lock() = default;  // an SRW lock holds no resources
+void Lock::lock() { AcquireSRWLockExclusive(reinterpret_cast<SRWLOCK*>(state_)); }
+void Lock::unlock() { ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(state_)); }
 
 CivilTime LocalCivilTime(uint64_t utcFileTime) {
     const FILETIME utc = Split(utcFileTime);

@@ -486,6 +486,9 @@ std::vector<Damage> DamagedArchives() {
         {"pax size negative", WithPaxRecords(PaxRecord("size", "-5")), Problem::BadPaxRecord, 0},
         {"pax size too large", WithPaxRecords(PaxRecord("size", "99999999999999999999")), Problem::BadPaxRecord, 0},
         {"pax mtime not a number", WithPaxRecords(PaxRecord("mtime", "soon")), Problem::BadPaxRecord, 0},
+        {"pax mtime with text after it", WithPaxRecords(PaxRecord("mtime", "1700000000.5s")), Problem::BadPaxRecord, 0},
+        {"pax record after a NUL", WithPaxRecords(std::string(1, '\0') + PaxRecord("path", "abc")),
+         Problem::BadPaxRecord, 0},
         {"pax size past the end", WithPaxRecords(PaxRecord("size", "100000")), Problem::DataPastEnd, 0},
     };
     return table;
@@ -511,20 +514,67 @@ TEST(TarReader, RefusesHugeExtendedHeaders) {
     EXPECT_EQ(reader.LastProblem(), Problem::ExtendedHeaderTooLarge);
 }
 
-// Every prefix of a valid archive ends in End or an error, never in a read past its end.
+// Every prefix of a valid archive: the members that are whole in it are read, and the listing ends
+// cleanly exactly where a member (or the closing zero block) ends; anywhere else it is an error.
 TEST(TarReader, EveryTruncationIsHandled) {
+    // Blocks: 0 pax header, 1 its records, 2 "ignored", 3 its 3 bytes of data, 4 'L' header, 5 the
+    // long name, 6 "x", 7-8 its 1000 bytes of data, 9-10 the closing zero blocks.
+    const std::string longName(200, 'L');
     const Bytes full = Archive()
                            .Pax(PaxRecord("path", "pax/name") + PaxRecord("mtime", "1.5"))
                            .File("ignored", "abc")
-                           .LongName('L', std::string(200, 'L') + '\0')
+                           .LongName('L', longName + '\0')
                            .File("x", std::string(1000, 'x'))
                            .End()
                            .bytes();
-    for (size_t size = 0; size <= full.size(); size += 7) {
+    ASSERT_EQ(full.size(), 11u * 512);
+    for (size_t size = 0; size <= full.size(); ++size) {
+        const size_t whole = (size >= 3 * 512 + 3 ? 1 : 0) + (size >= 7 * 512 + 1000 ? 1 : 0);
+        const bool clean = size == 0 || size == 4 * 512 || size == 9 * 512 || size >= 10 * 512;
         Step last;
         Problem problem;
-        ReadAll(Truncated(full, size), last, problem);
-        EXPECT_TRUE(last == Step::End || last == Step::Error) << size;
+        const auto entries = ReadAll(Truncated(full, size), last, problem);
+        ASSERT_EQ(entries.size(), whole) << size;
+        if (whole > 0) {
+            EXPECT_EQ(entries[0].name, "pax/name") << size;
+        }
+        if (whole > 1) {
+            EXPECT_EQ(entries[1].name, longName) << size;
+        }
+        EXPECT_EQ(last, clean ? Step::End : Step::Error) << size;
+        EXPECT_EQ(problem == Problem::None, clean) << size << ": " << tar::ProblemText(problem);
+    }
+}
+
+// A pending pax size belongs to the member it describes, not to an extended header between them.
+TEST(TarReader, PaxSizeSkipsTheExtendedHeadersBeforeItsMember) {
+    const std::string longName = std::string(150, 'n') + "/file.bin";
+    const std::string data(1500, 'd');
+    struct Case {
+        const char* what;
+        Archive between;
+        std::string name;
+        std::string linkName;
+    };
+    const std::vector<Case> cases = {
+        {"a GNU long name", Archive().LongName('L', longName + '\0'), longName, ""},
+        {"a GNU long link name", Archive().LongName('K', "far/away" + std::string(1, '\0')), "short", "far/away"},
+        {"a second pax header", Archive().Pax(PaxRecord("path", "from/pax")), "from/pax", ""},
+        {"a global pax header", Archive().Pax(PaxRecord("comment", std::string(600, 'c')), 'g'), "short", ""},
+    };
+    for (const Case& c : cases) {
+        Bytes bytes = Archive().Pax(PaxRecord("size", std::to_string(data.size()))).bytes();
+        const Bytes between = c.between.bytes();
+        bytes.insert(bytes.end(), between.begin(), between.end());
+        const Bytes rest = Archive().Add(Header("short").Size(0), data).File("after", "x").End().bytes();
+        bytes.insert(bytes.end(), rest.begin(), rest.end());
+        const auto entries = ReadAllOk(bytes);
+        ASSERT_EQ(entries.size(), 2u) << c.what;
+        EXPECT_EQ(entries[0].name, c.name) << c.what;
+        EXPECT_EQ(entries[0].linkName, c.linkName) << c.what;
+        EXPECT_EQ(entries[0].size, data.size()) << c.what;
+        EXPECT_EQ(entries[1].name, "after") << c.what;
+        EXPECT_EQ(entries[1].size, 1u) << c.what;
     }
 }
 
