@@ -30,9 +30,12 @@ for name in "${names[@]}"; do
   esac
 done
 
-# One CTest run over every build, so that one summary line closes it.
+# One CTest run over every build, so that one summary line closes it. The release packages are
+# made from several builds at once, so their test sits here, above them.
 if [ $# -eq 0 ]; then
   cat > "$build/CTestTestfile.cmake" <<CTEST
 subdirs("native" "linux" "win64" "win32" "fuzz" "tsan")
+add_test(release.package "bash" "$root/tests/release/package_test.sh" "$build")
+set_tests_properties(release.package PROPERTIES PASS_REGULAR_EXPRESSION "[0-9]+ passed, 0 failed")
 CTEST
 fi

@@ -173,6 +173,14 @@ void AppendToFile(const Wide& path, const std::string& bytes) {
     CloseHandle(file);
 }
 
+intptr_t OpenHeldFile(const Wide& path) {
+    HANDLE file = CreateFileW(ApiPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(file);
+}
+
+void CloseHeldFile(intptr_t file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
+
 bool OutputFile::Create(const Wide& path) {
     Close();
     HANDLE file = CreateFileW(ApiPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
@@ -226,6 +234,13 @@ void AppendToFile(const Wide& path, const std::string& bytes) {
     close(file);
     (void)written;  // nothing to report a failure to: the log is the only channel
 }
+
+intptr_t OpenHeldFile(const Wide& path) {
+    const int file = open(Utf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+    return file < 0 ? -1 : intptr_t(file);
+}
+
+void CloseHeldFile(intptr_t file) { close(int(file)); }
 
 bool OutputFile::Create(const Wide& path) {
     Close();

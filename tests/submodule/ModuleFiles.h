@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "modules/SubModuleContract.h"
@@ -27,6 +28,11 @@ Wide EnvironmentValue(const char* name);
 bool ReadWholeFile(const Wide& path, std::string& bytes);
 // Safe from every thread of every copy of this module in the process: lines never interleave or overwrite.
 void AppendToFile(const Wide& path, const std::string& bytes);
+
+// A file kept open for reading as a raw system handle (HANDLE or descriptor), so that tests can
+// make a module close it never or twice. -1 when it cannot be opened.
+intptr_t OpenHeldFile(const Wide& path);
+void CloseHeldFile(intptr_t file);
 
 // A file written from scratch (created or truncated).
 class OutputFile {

@@ -39,9 +39,18 @@ struct Settings {
     char identity[512];              // UTF-8, the first field of every log line
     Wide::value_type logPath[4096];  // empty: nothing is logged
     char nullProc[32];
+    char faultIn[32];    // the operation that writes to address zero
+    char closeFile[16];  // "never" or "twice": how a held file is mishandled
     uint32_t version, raiseCode;
     int32_t loadAnswer;
     bool loadFault, loadRaise, loadHandledFault, loadThrows;
+    bool openNullHandle;   // OpenProc answers 1 and leaves the handle null
+    bool holdFile;         // a container keeps its file open until CloseProc
+    bool progressShifted;  // progress calls pass a context one byte past the one given
+    bool rereadDiffers;    // every read after a container's first gives a later LastWriteTime
+    bool sharedState;      // while two containers are open, extraction changes the last byte
+    bool claimEverything;  // OpenProc answers 1 for any file, as an empty container
+    bool keepTargetOpen;   // ExtractProc leaves a handle to the extracted file open
 };
 
 // A lock without a destructor, for the same reason; it is only ever held for a moment.
@@ -57,6 +66,7 @@ private:
 };
 
 Settings settings;  // written by LoadSubModule only, before any other call can arrive
+std::atomic<int> openContainers{0};  // for SharedState: the state that a second container disturbs
 static_assert(std::is_trivially_destructible<Settings>::value && std::is_trivially_destructible<SpinLock>::value,
               "the module's state must outlive its static destructors");
 
@@ -131,6 +141,7 @@ struct Entry {
     uint64_t size = 0, packed = 0, created = 0, modified = 0, repeat = 1;
     uint32_t attributes = 0;
     int32_t answer = SM_ENTRY_OK, extract = SM_EXTRACT_OK, progressSteps = 0;
+    bool write = true;  // false: ExtractProc answers 0 and writes nothing
     std::string content;
 };
 
@@ -150,7 +161,23 @@ struct Container {
     int32_t passwordRefusedAnswer = SM_OPEN_NEED_PASSWORD, prepareAnswer = 1, endAnswer = SM_ENTRY_END;
     std::vector<Entry> entries;
     Container* nextRefused = nullptr;
+    intptr_t heldFile = -1;        // with HoldFile: the container file, open from OpenProc on
+    mutable bool closedAtEnd = false;
+    mutable uint64_t reads = 0;    // ReadEntryProc calls, for RereadDiffers
 };
+
+bool FaultIn(const char* operation) { return std::string(settings.faultIn) == operation; }
+
+// CloseFile=twice closes the held file once the listing has ended, and CloseProc closes it again.
+void CloseHeldFileAtEnd(const Container& container) {
+    if (container.heldFile == -1 || container.closedAtEnd || std::string(settings.closeFile) != "twice") return;
+    CloseHeldFile(container.heldFile);
+    container.closedAtEnd = true;
+}
+
+void ReleaseHeldFile(const Container& container) {
+    if (container.heldFile != -1 && std::string(settings.closeFile) != "never") CloseHeldFile(container.heldFile);
+}
 
 // Refused containers are never closed by the host; they wait here for UnloadSubModule.
 SpinLock refusedLock;
@@ -182,6 +209,7 @@ Entry ParseEntry(const std::vector<std::string>& fields) {
         else if (key == "content-repeat") entry.repeat = Unsigned(value);
         else if (key == "extract") entry.extract = Signed(value);
         else if (key == "progress") entry.progressSteps = Signed(value);
+        else if (key == "write") entry.write = value != "0";
     }
     return entry;
 }
@@ -234,13 +262,18 @@ int32_t SM_CALL OpenProc(OpenRequest request, ContainerHandle* handle, void* own
             if (!request.Password) answer = SM_OPEN_NEED_PASSWORD;
             else if (container->password != request.Password) answer = container->passwordRefusedAnswer;
         }
+    } else if (settings.claimEverything) {
+        container = std::make_unique<Container>();
+        answer = SM_OPEN_OK;
     }
     Log("OpenProc", Field("path", Utf8(path)) + Field("password", request.Password ? request.Password : "(null)") +
                         Field("reserved", std::to_string(request.Reserved1) + "," + std::to_string(request.Reserved2)) +
                         Field("owner", Hex(owner)) + Field("answer", fault ? std::string("fault") : std::to_string(answer)));
-    if (fault) WriteToAddressZero();
-    if (answer == SM_OPEN_OK && handle) {
+    if (fault || FaultIn("OpenProc")) WriteToAddressZero();
+    if (answer == SM_OPEN_OK && handle && !settings.openNullHandle) {
+        if (settings.holdFile) container->heldFile = OpenHeldFile(path);
         *handle = container.release();
+        ++openContainers;
         ++containersOpened;
     }
     return answer;
@@ -250,6 +283,7 @@ int32_t SM_CALL PrepareProc(ContainerHandle handle) {
     Container* container = static_cast<Container*>(handle);
     const int32_t answer = container ? container->prepareAnswer : 0;
     Log("PrepareProc", Field("handle", Hex(handle)) + Field("answer", answer));
+    if (FaultIn("PrepareProc")) WriteToAddressZero();
     if (answer == 0 && container) {
         ++containersRefused;
         std::lock_guard<SpinLock> guard(refusedLock);
@@ -261,6 +295,7 @@ int32_t SM_CALL PrepareProc(ContainerHandle handle) {
 
 int32_t SM_CALL CloseProc(ContainerHandle handle) {
     Log("CloseProc", Field("handle", Hex(handle)));
+    if (FaultIn("CloseProc")) WriteToAddressZero();
     Container* container = static_cast<Container*>(handle);
     if (container && container->magic != Container::kLive) {
         ++badCloses;  // closed before: freeing it again would corrupt the heap
@@ -268,6 +303,8 @@ int32_t SM_CALL CloseProc(ContainerHandle handle) {
     }
     if (container) {
         container->magic = 0;
+        ReleaseHeldFile(*container);
+        --openContainers;
         ++containersClosed;
     }
     delete container;
@@ -279,12 +316,16 @@ int32_t SM_CALL ReadEntryProc(ContainerHandle handle, int32_t index, EntryInfo* 
     const Entry* entry = FindEntry(container, index);
     const int32_t answer = entry ? entry->answer : container ? container->endAnswer : SM_ENTRY_ERROR;
     Log("ReadEntryProc", Field("handle", Hex(handle)) + Field("index", index) + Field("answer", answer));
+    if (FaultIn("ReadEntryProc")) WriteToAddressZero();
+    if (container && !entry && answer == SM_ENTRY_END) CloseHeldFileAtEnd(*container);
+    const uint64_t reads = container ? ++container->reads : 0;
     if (entry && info) {
         info->UnpackedSize = entry->size;
         info->PackedSize = entry->packed;
         info->Attributes = entry->attributes;
         info->CreationTime = {uint32_t(entry->created), uint32_t(entry->created >> 32)};
-        info->LastWriteTime = {uint32_t(entry->modified), uint32_t(entry->modified >> 32)};
+        const uint64_t modified = entry->modified + (settings.rereadDiffers && reads > 1 ? reads : 0);
+        info->LastWriteTime = {uint32_t(modified), uint32_t(modified >> 32)};
         // A name of the field's full length is left without a terminator on purpose.
         const size_t length = std::min<size_t>(entry->name.size(), SM_NAME_LENGTH);
         for (size_t i = 0; i < length; ++i) info->Name[i] = SM_WCHAR(entry->name[i]);
@@ -293,8 +334,9 @@ int32_t SM_CALL ReadEntryProc(ContainerHandle handle, int32_t index, EntryInfo* 
     return answer;
 }
 
-// Writes content x repeat in progressSteps steps (one when none), reporting each step's bytes.
-bool WriteContent(const Entry& entry, OutputFile& file, const ExtractRequest& request) {
+// Writes content x repeat in progressSteps steps (one when none), reporting each step's bytes;
+// `disturbed` flips the last byte.
+bool WriteContent(const Entry& entry, OutputFile& file, const ExtractRequest& request, bool disturbed) {
     const uint64_t total = entry.content.size() * entry.repeat;
     const uint64_t steps = entry.progressSteps > 0 ? uint64_t(entry.progressSteps) : 1;
     std::string chunk;
@@ -304,11 +346,13 @@ bool WriteContent(const Entry& entry, OutputFile& file, const ExtractRequest& re
         for (uint64_t at = begin; at < end; at += chunk.size()) {
             chunk.resize(size_t(std::min<uint64_t>(end - at, 65536)));
             for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = entry.content[size_t((at + i) % entry.content.size())];
+            if (disturbed && at + chunk.size() == total) chunk.back() = char(chunk.back() ^ 1);
             if (!file.Write(chunk.data(), chunk.size())) return false;
         }
         if (entry.progressSteps > 0 && request.ProgressProc) {
             const int32_t amount = int32_t(end - begin);
-            const int32_t answer = request.ProgressProc(request.ProgressContext, amount, 0);
+            void* context = settings.progressShifted ? static_cast<char*>(request.ProgressContext) + 1 : request.ProgressContext;
+            const int32_t answer = request.ProgressProc(context, amount, 0);
             Log("Progress", Field("amount", amount) + Field("answer", answer));
         }
     }
@@ -321,13 +365,17 @@ int32_t SM_CALL ExtractProc(ContainerHandle handle, ExtractRequest request) {
     OutputFile file;
     int32_t answer = !entry                              ? SM_EXTRACT_READ_ERROR
                      : entry->extract != SM_EXTRACT_OK ? entry->extract
+                     : !entry->write                   ? SM_EXTRACT_OK
                      : file.Create(target)             ? SM_EXTRACT_OK
                                                        : SM_EXTRACT_WRITE_ERROR;
     Log("ExtractProc", Field("handle", Hex(handle)) + Field("index", request.EntryIndex) +
                            Field("target", Utf8(target)) + Field("context", Hex(request.ProgressContext)) +
                            Field("reserved", request.Reserved) + Field("answer", answer));
-    if (answer == SM_EXTRACT_OK && !(WriteContent(*entry, file, request) && file.Close()))
+    if (FaultIn("ExtractProc")) WriteToAddressZero();
+    const bool disturbed = settings.sharedState && openContainers.load() > 1;
+    if (answer == SM_EXTRACT_OK && entry->write && !(WriteContent(*entry, file, request, disturbed) && file.Close()))
         answer = SM_EXTRACT_WRITE_ERROR;
+    if (answer == SM_EXTRACT_OK && settings.keepTargetOpen) OpenHeldFile(target);  // and forgets it
     return answer;
 }
 
@@ -356,7 +404,7 @@ void ApplySettings(const std::vector<Wide>& items) {
     settings = Settings();
     settings.version = SM_INTERFACE_VERSION;
     settings.loadAnswer = 1;
-    std::string identity, nullProc;
+    std::string identity, nullProc, faultIn, closeFile;
     Wide logPath;
     bool logGiven = false;
     for (const Wide& item : items) {
@@ -376,12 +424,25 @@ void ApplySettings(const std::vector<Wide>& items) {
             settings.raiseCode = uint32_t(std::strtoul(value.c_str(), nullptr, 16));
         } else if (key == "LoadHandledFault") settings.loadHandledFault = value == "1";
         else if (key == "LoadThrows") settings.loadThrows = value == "1";
+        else if (key == "OpenNullHandle") settings.openNullHandle = value == "1";
+        else if (key == "HoldFile") settings.holdFile = value == "1";
+        else if (key == "CloseFile") {
+            closeFile = value;
+            settings.holdFile = true;
+        } else if (key == "FaultIn") faultIn = value;
+        else if (key == "ProgressContext") settings.progressShifted = value == "shifted";
+        else if (key == "RereadDiffers") settings.rereadDiffers = value == "1";
+        else if (key == "SharedState") settings.sharedState = value == "1";
+        else if (key == "ClaimEverything") settings.claimEverything = value == "1";
+        else if (key == "KeepTargetOpen") settings.keepTargetOpen = value == "1";
     }
     if (identity.empty()) identity = FileStem(OwnLibraryPath());
     // A module without a section of its own still logs where the tests point it.
     if (!logGiven) logPath = EnvironmentValue("MORVANE_TESTMODULE_LOG");
     CopyTo(settings.identity, identity);
     CopyTo(settings.nullProc, nullProc);
+    CopyTo(settings.faultIn, faultIn);
+    CopyTo(settings.closeFile, closeFile);
     CopyTo(settings.logPath, logPath);
 }
 
@@ -434,6 +495,7 @@ extern "C" TESTMODULE_EXPORT int32_t SM_CALL UnloadSubModule(void) {
     std::lock_guard<SpinLock> guard(refusedLock);
     while (Container* container = refused) {
         refused = container->nextRefused;
+        ReleaseHeldFile(*container);
         delete container;
     }
     return 1;

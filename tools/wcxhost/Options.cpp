@@ -15,6 +15,7 @@ const char kUsage[] =
     "  --overwrite        extract: replace files that already exist in DEST\n"
     "  --skip-existing    extract: leave files that already exist in DEST and go on\n"
     "  --show-dialogs     leave the plug-in's dialogs and message boxes to you (Windows)\n"
+    "  --version          show wcxhost's version and stop\n"
     "exit status: 0 success; 1 probe: not handled; 2 usage; 3 plug-in, archive or destination\n"
     "unusable; 4 an entry's name leads outside DEST; 5 an unknown result code; 6 an entry was\n"
     "not extracted because its target exists or another entry landed on it; 7 a name has no\n"
@@ -42,6 +43,8 @@ Parsed ParseArguments(const std::vector<std::string>& arguments, Options& option
             optionsEnded = true;
         } else if (argument == "--help" || argument == "-h") {
             return Parsed::Help;
+        } else if (argument == "--version") {
+            return Parsed::Version;
         } else if (argument == "--ansi") {
             options.ansi = true;
         } else if (argument == "--overwrite") {

@@ -25,7 +25,7 @@ struct Options {
     bool showDialogs = false;  // leave the plug-in's windows to the user
 };
 
-enum class Parsed { Run, Help, Usage };
+enum class Parsed { Run, Help, Version, Usage };
 
 // Usage: `problem` says what is wrong (empty when nothing was given at all).
 Parsed ParseArguments(const std::vector<std::string>& arguments, Options& options, std::string& problem);

@@ -60,6 +60,9 @@ int RunHost(const std::vector<std::string>& arguments) {
         case Parsed::Help:
             platform::Write(platform::Stream::Out, kUsage);
             return kExitOk;
+        case Parsed::Version:
+            platform::Write(platform::Stream::Out, "wcxhost (Morvane) " MORVANE_VERSION "\n");
+            return kExitOk;
         case Parsed::Usage:
             return Usage(problem);
         case Parsed::Run:

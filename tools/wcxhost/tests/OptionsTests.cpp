@@ -60,6 +60,7 @@ TEST(WcxhostOptions, RefusesWhatCannotRunAndSaysWhy) {
         {{}, Parsed::Usage, ""},
         {{"--help"}, Parsed::Help, ""},
         {{"list", "p", "a", "-h"}, Parsed::Help, ""},
+        {{"--version", "list"}, Parsed::Version, ""},
         {{"unpack", "p", "a"}, Parsed::Usage, "unknown command unpack"},
         {{"list", "p"}, Parsed::Usage, "wrong number of arguments"},
         {{"list", "p", "a", "d"}, Parsed::Usage, "wrong number of arguments"},
