@@ -6,7 +6,9 @@
 # release Morvane.wcx64 (run natively),
 # with formats.dll / formats.so and wcxhost. Without ARCHIVE, bsdtar makes a ZIP, a 7z, an ISO
 # image, a cpio and a .tar.xz archive of one sample folder, and every extracted tree is compared
-# with that folder. MORVANE_DEMO_KEEP=1 keeps the temporary folder.
+# with that folder; Info-ZIP makes a password-protected ZIP of it too, opened with
+# `wcxhost --password`, which answers Morvane's password dialog. MORVANE_DEMO_KEEP=1 keeps the
+# temporary folder.
 set -euo pipefail
 
 if [ $# -lt 1 ] || [ $# -gt 2 ] || [ ! -d "$1" ]; then
@@ -56,6 +58,7 @@ printf '[Modules]\r\nformats=%s\r\n' "$module" > "$work/plugin/$ini"
 tr -d '\r' < "$work/plugin/$ini"
 
 archives=()
+declare -A passwords=()
 source=""
 if [ -n "$own" ]; then
   archives=("$own")
@@ -82,6 +85,14 @@ else
     archives+=("$archive")
     printf '%-12s %9d bytes\n' "$(basename "$archive")" "$(stat -c %s "$archive")"
   done
+  if command -v zip > /dev/null; then
+    archive="$work/sample-secret.zip"
+    (cd "$source" && zip -q -r -P secret "$archive" .)
+    archives+=("$archive")
+    passwords[$archive]=secret
+    printf '%-17s %9d bytes, every file encrypted with the password "secret" (Info-ZIP)\n' \
+      "$(basename "$archive")" "$(stat -c %s "$archive")"
+  fi
 fi
 
 cd "$work"
@@ -93,13 +104,15 @@ to_host() {
 problems=0
 for archive in "${archives[@]}"; do
   name="$(basename "$archive")"
-  section "wcxhost list $name"
-  "${host[@]}" list "$(to_host "$work/plugin/$plugin")" "$(to_host "$archive")" || {
+  options=()
+  [ -n "${passwords[$archive]:-}" ] && options=(--password "${passwords[$archive]}")
+  section "wcxhost ${options[*]} list $name"
+  "${host[@]}" "${options[@]}" list "$(to_host "$work/plugin/$plugin")" "$(to_host "$archive")" || {
     echo "DEMO: listing $name failed with exit status $?"; problems=$((problems + 1)); continue; }
 
-  section "wcxhost extract $name"
+  section "wcxhost ${options[*]} extract $name"
   out="$work/extracted/$name"
-  "${host[@]}" extract "$(to_host "$work/plugin/$plugin")" "$(to_host "$archive")" "$(to_host "$out")" || {
+  "${host[@]}" "${options[@]}" extract "$(to_host "$work/plugin/$plugin")" "$(to_host "$archive")" "$(to_host "$out")" || {
     echo "DEMO: extracting $name failed with exit status $?"; problems=$((problems + 1)); continue; }
   [ -n "$source" ] || continue
 
@@ -126,5 +139,5 @@ if [ $problems -ne 0 ]; then
 elif [ -z "$source" ]; then
   echo "DEMO DONE: $(find "$work/extracted" -type f | wc -l) files extracted from $own (no source tree to compare with)"
 else
-  echo "DEMO PASSED: ${#archives[@]} archives (ZIP, 7z, ISO 9660, cpio, tar.xz) listed and extracted through $plugin and $module; every extracted tree matches the source"
+  echo "DEMO PASSED: ${#archives[@]} archives (ZIP, 7z, ISO 9660, cpio, tar.xz, a ZIP with a password) listed and extracted through $plugin and $module; every extracted tree matches the source"
 fi
