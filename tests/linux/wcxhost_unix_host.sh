@@ -42,7 +42,7 @@ done)
 check "the listing shows tar's dates, folders and read-only files" "$expected" "$listed"
 report=$(cat "$work/stderr")
 check "the failure report comes once, on stderr, with its caption" \
-  "Morvane failed modules:
+  "wcxhost: the plug-in showed a message box \"Morvane failed modules:\", closed by wcxhost:
 missing:$work/plugin/missing.so: cannot open shared object file: No such file or directory" "$report"
 
 container=$(printf 'MORVANE-TEST-CONTAINER\nopen\t*\t1\npassword\tsecret\nentry\tname=inside.txt\tsize=6\tcontent=inside\n')

@@ -12,7 +12,9 @@ if [ $# -ne 1 ] || [ ! -d "$1/plugin" ]; then
   exit 2
 fi
 build="$(cd "$1" && pwd)"
-if [ -f "$build/Morvane.wcx64" ]; then
+if [ -f "$build/Morvane.wcx64" ] && [ -f "$build/wcxhost" ]; then  # the Linux release build
+  plugin=Morvane.wcx64 ini=morvane64.ini host=("$build/wcxhost") windows=0 testmodule=testmodule.so
+elif [ -f "$build/Morvane.wcx64" ]; then
   plugin=Morvane.wcx64 ini=morvane64.ini host=(wine "$build/wcxhost.exe") windows=1
   testmodule=testmodule.dll
 elif [ -f "$build/Morvane.wcx" ]; then
@@ -23,6 +25,9 @@ else
   echo "no Morvane.wcx64, Morvane.wcx or Morvane.so in $build" >&2
   exit 2
 fi
+# The Linux release build keeps its test module in the folder of its own tests.
+testmodule_path="$build/testmodules/$testmodule"
+[ -f "$testmodule_path" ] || testmodule_path="$build/tests/linux/submodule/$testmodule"
 export WINEPREFIX="${WINEPREFIX:-$HOME/.morvane-wine}" WINEDEBUG=-all
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/wcxhost-as-a-user.XXXXXX")"
@@ -217,9 +222,9 @@ fi
 
 # ---- The password dialog -------------------------------------------------------------------------
 
-if [ $windows -eq 1 ]; then
+if [ -f "$testmodule_path" ]; then
   mkdir protected
-  cp plugin/$plugin "$build/testmodules/$testmodule" protected/
+  cp plugin/$plugin "$testmodule_path" protected/
   printf '[Modules]\r\ntest=%s\r\n' "$testmodule" > protected/$ini
   printf 'MORVANE-TEST-CONTAINER\nopen\t*\t1\npassword\tsecret\nentry\tname=inside.txt\tsize=5\tcontent=hello\n' \
     > protected.bin
