@@ -23,6 +23,8 @@ constexpr int64_t kFileTimeUnitsPerSecond = 10000000;
 
 int32_t HostFileTime(uint64_t lastWriteTime) {
     if (lastWriteTime == 0) return 0;
+    // Past the year 30828 a FILETIME no longer fits the signed arithmetic below.
+    if (lastWriteTime > uint64_t(std::numeric_limits<int64_t>::max())) return std::numeric_limits<int32_t>::max();
     // Whole seconds, rounded down also before 1970; a 32-bit time_t field holds 1901 to 2038.
     const int64_t units = int64_t(lastWriteTime) - kUnixEpochAsFileTime;
     int64_t seconds = units / kFileTimeUnitsPerSecond;

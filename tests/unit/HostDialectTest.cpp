@@ -24,6 +24,8 @@ TEST(HostDialect, UnixHostsReadUnixTimeModesAndSlashes) {
         {kEpoch + 2147483647ull * kSecond, 2147483647},
         {kEpoch + 2147483648ull * kSecond, 2147483647},  // past 2038: held at the field's end
         {1, INT32_MIN},                                // 1601: held at the other end
+        {0x8000000000000000ull, INT32_MAX},            // beyond any signed FILETIME
+        {UINT64_MAX, INT32_MAX},
     };
     for (const auto& t : times) EXPECT_EQ(HostFileTime(t.fileTime), t.unixTime) << t.fileTime;
 
