@@ -35,10 +35,9 @@ int32_t HostFileTime(uint64_t lastWriteTime) {
 }
 
 int32_t HostFileAttributes(uint32_t attributes) {
-    uint32_t mode = 0;
-    if (attributes & kAttributeDirectory) mode = kModeDirectory | 0755;
-    else if (attributes & kAttributeReparsePoint) mode = kModeSymbolicLink | 0777;
-    else mode = kModeRegular | 0644;
+    uint32_t mode = (attributes & kAttributeDirectory)      ? kModeDirectory | 0755
+                    : (attributes & kAttributeReparsePoint) ? kModeSymbolicLink | 0777
+                                                            : kModeRegular | 0644;
     // A link's own permission bits mean nothing on Unix: read-only speaks of its target.
     if ((attributes & kAttributeReadOnly) && (mode & 0170000) != kModeSymbolicLink) mode &= ~kWriteBits;
     return int32_t(mode);
