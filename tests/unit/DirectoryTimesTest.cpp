@@ -62,3 +62,22 @@ TEST(DirectoryTimes, ListedFoldersAboveAnExtractedEntryGetTheirTimesBack) {
         }
     }
 }
+
+// A host that extracts into the current folder passes the entry's name as the whole target.
+TEST(DirectoryTimes, ATargetThatIsTheNameItselfIsInTheCurrentFolder) {
+    TempFolder folder;
+    const fs::path previous = fs::current_path();
+    fs::current_path(folder.Path());
+    fs::create_directories("docs");
+    WriteFile("docs/a.txt", "x");
+    fs::create_directory("reference");
+    platform::SetDirectoryTime(u"reference", kListedTime);
+
+    DirectoryTimes times;
+    times.NoteListed(u"docs", kDirectory, kListedTime);
+    times.NoteExtracted(u"docs/a.txt", u"docs/a.txt");
+    times.Restore();
+    const bool restored = fs::last_write_time("docs") == fs::last_write_time("reference");
+    fs::current_path(previous);
+    EXPECT_TRUE(restored);
+}
