@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Writes benchmarks.md and benchmarks-listing.png from the results of scripts/bench.sh.
-#   bench-report.sh RESULTS OUTPUT-DIR ROUNDS MAX-ENTRIES BIG-BYTES
+#   bench-report.sh RESULTS OUTPUT-DIR ROUNDS MAX-ENTRIES BIG-BYTES FILE-SYSTEM
 # RESULTS holds "label value" lines; the values of one label are its rounds, in order.
 set -euo pipefail
-results="$1" output="$2" rounds="$3" max_entries="$4" big_bytes="$5"
+results="$1" output="$2" rounds="$3" max_entries="$4" big_bytes="$5" filesystem="$6"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 values() { awk -v l="$1" '$1 == l { print $2 }' "$results"; }
@@ -45,7 +45,7 @@ Each comparison ran its sides alternately, $rounds rounds (3 for the listings un
 a ratio is the median of the rounds' ratios (Morvane over its peer), the spread the lowest and the
 highest of them.
 
-Machine: $machine.
+Machine: $machine. The archives and everything extracted lived on $filesystem.
 
 ## Goals
 

@@ -33,7 +33,13 @@ for tool in tar bsdtar cp valgrind gnuplot wine; do
 done
 . "$root/scripts/wine-session.sh"
 wine_cleanup="$(trap -p EXIT | sed -E "s/^trap -- '(.*)' EXIT$/\1/")"
-work="$(mktemp -d "${TMPDIR:-/tmp}/morvane-bench.XXXXXX")"
+# In memory when the system offers it: a busy disk would otherwise decide every extraction.
+place="${MORVANE_BENCH_DIR:-}"
+if [ -z "$place" ]; then
+  place="${TMPDIR:-/tmp}"
+  [ -d /dev/shm ] && [ -w /dev/shm ] && place=/dev/shm
+fi
+work="$(mktemp -d "$place/morvane-bench.XXXXXX")"
 trap 'rm -rf "$work"; '"$wine_cleanup" EXIT
 results="$work/results"  # lines of "label seconds"
 : > "$results"
@@ -222,4 +228,5 @@ done
 # ---- the page ----
 log "writing $output/benchmarks.md"
 mkdir -p "$output"
-"$root/scripts/bench-report.sh" "$results" "$output" "$rounds" "$max_entries" "$big_bytes"
+"$root/scripts/bench-report.sh" "$results" "$output" "$rounds" "$max_entries" "$big_bytes" \
+  "$(df -T "$work" | awk 'NR == 2 { print $2 }') ($place)"

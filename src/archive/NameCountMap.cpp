@@ -9,7 +9,7 @@ namespace {
 
 constexpr size_t kBlockUnits = size_t(1) << 15;  // 64 KiB blocks
 constexpr size_t kHeaderUnits = 3;               // length, count low, count high
-constexpr size_t kMaxBlocks = (size_t(UINT32_MAX) + 1) / kBlockUnits;
+constexpr uint64_t kMaxBlocks = (uint64_t(UINT32_MAX) + 1) / kBlockUnits;  // locations are 32-bit
 
 }  // namespace
 
