@@ -13,18 +13,17 @@ constexpr uint64_t kStep = 0xFF51AFD7ED558CCDull;
 // Whether one of the four units is zero (exact: no false answers either way).
 bool HasZeroUnit(uint64_t four) { return ((four - kOnes) & ~four & kHighs) != 0; }
 
-uint64_t Step(uint64_t hash, uint64_t four) {
-    hash = (hash ^ four) * kStep;
-    return hash ^ (hash >> 32);
-}
+// Two operations a word; Finish mixes the bits that the multiplications left in the high half.
+uint64_t Step(uint64_t hash, uint64_t four) { return (hash + four) * kStep; }
 
 // Whole words first, then the units after the last of them, then the length: the same hash
 // whether the end was found by a zero or given.
 uint32_t Finish(uint64_t hash, const char16_t* tail, size_t units, size_t length) {
-    for (size_t i = 0; i < units; ++i) hash = (hash ^ tail[i]) * kStep;
+    for (size_t i = 0; i < units; ++i) hash = (hash + tail[i]) * kStep;
     hash ^= length;
-    hash ^= hash >> 29;
+    hash ^= hash >> 33;
     hash *= 0xC4CEB9FE1A85EC53ull;
+    hash ^= hash >> 29;
     return uint32_t(hash >> 32);
 }
 
