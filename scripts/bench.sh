@@ -152,7 +152,7 @@ for ((d = 0; d < max_entries / 1000; d++)); do
   (cd "$tree/$folder" && seq -f "file%06g.txt" 1 999 | xargs touch)
 done
 for n in "${sizes[@]}"; do
-  (cd "$tree" && ls | head -n $((n / 1000)) | tar -cf "$work/list-$n.tar" -T -)
+  seq -f 'folder%04g' 0 $((n / 1000 - 1)) | tar -cf "$work/list-$n.tar" -C "$tree" -T -
 done
 rm -rf "$tree"
 list_sides=(tar bsdtar morvane-tar.linux morvane-formats.linux)
