@@ -28,7 +28,7 @@ verdict() {  # MEDIAN MIN MAX GOAL at-most|at-least
 seconds() { awk -v s="$1" 'BEGIN { if (s == "nan") print "–"; else if (s < 1) printf "%.0f ms", s * 1000; else printf "%.2f s", s }'; }
 nanos() { awk -v s="$1" 'BEGIN { printf "%.0f ns", s * 1e9 }'; }
 
-cpu="$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
+cpu="$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)"
 machine="$cpu, $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) of memory, $(uname -sr), $(wine --version 2>/dev/null || echo 'no Wine'), shared with other work while it ran"
 commit="$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
 
