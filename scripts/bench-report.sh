@@ -102,12 +102,13 @@ start (about a third of a second) is part of every run. \`tar\` and \`bsdtar\` a
 EOF
 top="$(echo "$sizes" | tail -1)"
 cat <<EOF
-Under Wine the listings of $top entries ran once (they take a minute each), and only the 64-bit
+Under Wine the listings of $top entries ran once (each takes many seconds), and only the 64-bit
 build listed them. Against GNU tar, at $top entries:
 EOF
 for s in $sides; do
   [ "$s" = tar ] && continue
   read -r m lo hi < <(ratio_stats "b2.$top.$s" "b2.$top.tar")
+  [ "$m" = nan ] && continue
   echo "- $s: $(awk -v m="$m" -v lo="$lo" -v hi="$hi" 'BEGIN { printf "%.2fx (%.2f–%.2f)", m, lo, hi }')"
 done
 cat <<EOF
