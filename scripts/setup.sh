@@ -17,7 +17,9 @@ packages=(cmake ninja-build g++ mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w
           # The formats sub-module: libarchive for Linux, zlib for Windows, the tools that unpack
           # Debian's sources, and the real tools its tests make archives with.
           libarchive-dev libz-mingw-w64-dev dpkg-dev
-          libarchive-tools zip unzip p7zip-full gcab cpio zstd lz4 xz-utils bzip2)
+          libarchive-tools zip unzip p7zip-full gcab cpio zstd lz4 xz-utils bzip2
+          # scripts/bench.sh: instruction counts and its plot.
+          valgrind gnuplot-nox)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "archive/ArchiveEnvironment.h"
@@ -25,11 +26,11 @@ public:
     // Gives listed directories their times, closes the container and forgets the path.
     void Reset();
 
-    // Fetches the next entry; answers the sub-module's answer (0 without a container).
-    int32_t ReadNextEntry(EntryInfo& entry);
-    // Fetches the next entry into listed: the sub-module's answer. 0 and 2 (damaged, end) leave
-    // listed untouched; any other answer fills it.
-    int32_t ListNextEntry(ListedEntry& listed);
+    // Fetches the next entry into Listed(): the sub-module's answer (0 without a container). 0
+    // and 2 (damaged, end) leave it as it was; any other answer fills it.
+    int32_t ListNextEntry();
+    // The current entry as last listed (numbered). Valid until the next ListNextEntry or Reset.
+    const ListedEntry& Listed() const { return listed_; }
     // Extracts the current entry to destPath + separator + destName (destName alone without a
     // destPath), creating missing parent directories: the sub-module's answer.
     int32_t ExtractCurrentEntryTo(const char16_t* destPath, const char16_t* destName);
@@ -54,6 +55,13 @@ private:
     int32_t moduleIndex_ = -1;
     ContainerHandle container_ = nullptr;
     NameCountMap nameCounts_;
-    std::u16string currentName_;  // the current entry's name as listed (numbered)
+    // The current entry. Its name is a view of the record it was read into (or of numbered_):
+    // listing copies no name. The other record takes the next entry, so that a failed read
+    // leaves the current one as it was.
+    ListedEntry listed_;
+    EntryInfo records_[2];
+    int current_ = 0;
+    std::u16string numbered_;
+    std::set<std::u16string> madeDirectories_;  // parent folders of this archive's targets that exist
     DirectoryTimes directoryTimes_;
 };

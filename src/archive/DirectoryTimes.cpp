@@ -7,8 +7,8 @@ namespace {
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 // One spelling for a name: '/' between its parts and none at its end.
-std::u16string Key(const std::u16string& name) {
-    std::u16string key = name;
+std::u16string Key(std::u16string_view name) {
+    std::u16string key(name);
     for (char16_t& c : key)
         if (c == u'\\') c = u'/';
     while (!key.empty() && key.back() == u'/') key.pop_back();
@@ -17,13 +17,13 @@ std::u16string Key(const std::u16string& name) {
 
 }  // namespace
 
-void DirectoryTimes::NoteListed(const std::u16string& name, uint32_t attributes, uint64_t lastWriteTime) {
+void DirectoryTimes::NoteListed(std::u16string_view name, uint32_t attributes, uint64_t lastWriteTime) {
     if (!(attributes & platform::kAttributeDirectory)) return;
     const std::u16string key = Key(name);
     if (!key.empty()) listed_[key] = lastWriteTime;
 }
 
-void DirectoryTimes::NoteExtracted(const std::u16string& name, const std::u16string& target) {
+void DirectoryTimes::NoteExtracted(std::u16string_view name, const std::u16string& target) {
     const std::u16string entry = Key(name);
     const std::u16string path = Key(target);
     // The target must end in the whole name, at a separator: otherwise the host put the entry

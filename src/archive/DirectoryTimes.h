@@ -5,14 +5,15 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 
 class DirectoryTimes {
 public:
     // Remembers a listed entry's time when its attributes say it is a directory.
-    void NoteListed(const std::u16string& name, uint32_t attributes, uint64_t lastWriteTime);
+    void NoteListed(std::u16string_view name, uint32_t attributes, uint64_t lastWriteTime);
     // An entry named name was extracted to target: every listed directory above it, under the
     // folder that target puts the archive's root in, is due to get its time back.
-    void NoteExtracted(const std::u16string& name, const std::u16string& target);
+    void NoteExtracted(std::u16string_view name, const std::u16string& target);
     // Sets the times that are due, then forgets everything.
     void Restore();
 

@@ -32,7 +32,13 @@ int32_t ArchiveObject::ExtractCurrentEntryTo(const char16_t* destPath, const cha
     const std::u16string name(destName);
     std::u16string target = destPath ? std::u16string(destPath) + platform::kPathSeparator + name : name;
     const size_t separator = LastSeparator(target);
-    if (separator != std::u16string::npos) CreateDirectoryChain(target.substr(0, separator));
+    if (separator != std::u16string::npos) {
+        // The files of one folder follow each other: its chain is looked at once per archive,
+        // not once per file. A chain that could not be made is tried again next time.
+        std::u16string directory = target.substr(0, separator);
+        if (madeDirectories_.count(directory) == 0 && CreateDirectoryChain(directory))
+            madeDirectories_.insert(std::move(directory));
+    }
     return ExtractCurrentEntry(target);
 }
 
@@ -48,7 +54,7 @@ int32_t ArchiveObject::ExtractCurrentEntry(const std::u16string& targetPath) {
     request.ProgressProc = ProgressTrampoline;
     const int32_t answer = module.ExtractProc(container_, request);
     if (answer != 0) return answer;
-    directoryTimes_.NoteExtracted(currentName_, targetPath);
+    directoryTimes_.NoteExtracted(listed_.name, targetPath);
 
     EntryInfo entry;
     std::memset(&entry, 0, sizeof entry);

@@ -4,10 +4,13 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
+// Its texts are views of the archive object's own storage.
 struct ListedEntry {
-    std::u16string archivePath;
-    std::u16string name;  // numbered when repeated, separators as the sub-module wrote them
+    std::u16string_view archivePath;
+    std::u16string_view name;  // numbered when repeated, separators as the sub-module wrote them
+    bool backslash = true;     // false when name is known to hold no '\\'
     uint64_t packedSize = 0;
     uint64_t unpackedSize = 0;
     uint32_t attributes = 0;     // the sub-module's Windows file-attribute bits

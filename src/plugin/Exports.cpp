@@ -114,11 +114,10 @@ PK_EXPORT int PK_CALL ReadHeaderExW(PK_HANDLE handle, tHeaderDataExW* headerData
     ArchiveObject* archive = ArchiveOf(handle);
     if (!archive || !headerData) return E_EOPEN;
     try {
-        ListedEntry entry;
-        const int32_t answer = archive->ListNextEntry(entry);
+        const int32_t answer = archive->ListNextEntry();
         if (answer == 0) return E_BAD_ARCHIVE;
         if (answer == 2) return E_END_ARCHIVE;
-        FillHeaderRecord(entry, *headerData);
+        FillHeaderRecord(archive->Listed(), *headerData);
         return 0;
     } catch (...) {
         return kExceptionResult;

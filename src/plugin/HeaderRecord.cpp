@@ -10,7 +10,7 @@ namespace {
 
 // The record may be packed: its text fields are written by offset, never through a WCHAR
 // pointer that would assume an alignment the host does not give.
-void CopyName(tHeaderDataExW& header, size_t fieldOffset, const std::u16string& text) {
+void CopyName(tHeaderDataExW& header, size_t fieldOffset, std::u16string_view text) {
     unsigned char* field = reinterpret_cast<unsigned char*>(&header) + fieldOffset;
     const size_t length = std::min<size_t>(text.size(), PK_NAME_WIDE - 1);
     std::memcpy(field, text.data(), length * sizeof(char16_t));
@@ -21,7 +21,10 @@ void CopyName(tHeaderDataExW& header, size_t fieldOffset, const std::u16string& 
 
 void FillHeaderRecord(const ListedEntry& entry, tHeaderDataExW& header) {
     CopyName(header, offsetof(tHeaderDataExW, ArcName), entry.archivePath);
-    CopyName(header, offsetof(tHeaderDataExW, FileName), HostEntryName(entry.name));
+    unsigned char* fileName = reinterpret_cast<unsigned char*>(&header) + offsetof(tHeaderDataExW, FileName);
+    const size_t length = std::min<size_t>(entry.name.size(), PK_NAME_WIDE - 1);
+    WriteHostEntryName(entry.name, length, entry.backslash, fileName);
+    std::memset(fileName + length * sizeof(char16_t), 0, sizeof(char16_t));
     std::memset(reinterpret_cast<unsigned char*>(&header) + offsetof(tHeaderDataExW, Reserved), 0,
                 sizeof header.Reserved);
     header.PackSize = uint32_t(entry.packedSize);

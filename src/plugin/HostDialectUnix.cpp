@@ -1,5 +1,6 @@
 // Hosts on Unix systems (Double Commander): FileTime is a Unix time in UTC, FileAttr a st_mode
 // and '/' separates the parts of a name.
+#include <cstring>
 #include <limits>
 
 #include "plugin/HostDialect.h"
@@ -43,12 +44,14 @@ int32_t HostFileAttributes(uint32_t attributes) {
     return int32_t(mode);
 }
 
-std::u16string HostEntryName(const std::u16string& name) {
-    // Sub-modules are portable and may separate with '\'; a Unix host knows only '/'.
-    std::u16string shown = name;
-    for (char16_t& c : shown)
-        if (c == u'\\') c = u'/';
-    return shown;
+void WriteHostEntryName(std::u16string_view name, size_t length, bool backslash, unsigned char* field) {
+    std::memcpy(field, name.data(), length * sizeof(char16_t));
+    if (!backslash) return;
+    // Sub-modules are portable and may separate with '\\'; a Unix host knows only '/'.
+    for (size_t at = name.find(u'\\'); at < length; at = name.find(u'\\', at + 1)) {
+        const char16_t slash = u'/';
+        std::memcpy(field + at * sizeof(char16_t), &slash, sizeof slash);
+    }
 }
 
 bool HostLendsDialogsAfterLoad() { return true; }

@@ -1,4 +1,6 @@
 // Windows hosts: DOS time stamps in local time, the attribute bits and the names as listed.
+#include <cstring>
+
 #include "archive/DosTime.h"
 #include "plugin/HostDialect.h"
 
@@ -6,6 +8,8 @@ int32_t HostFileTime(uint64_t lastWriteTime) { return int32_t(DosTimeFromFileTim
 
 int32_t HostFileAttributes(uint32_t attributes) { return int32_t(attributes); }
 
-std::u16string HostEntryName(const std::u16string& name) { return name; }
+void WriteHostEntryName(std::u16string_view name, size_t length, bool /*backslash*/, unsigned char* field) {
+    std::memcpy(field, name.data(), length * sizeof(char16_t));
+}
 
 bool HostLendsDialogsAfterLoad() { return false; }

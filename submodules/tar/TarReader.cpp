@@ -1,5 +1,6 @@
 #include "TarReader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -154,14 +155,17 @@ bool IsHeaderBlock(const unsigned char* block) {
     int64_t stored = 0;
     if (!ParseOctal(block + kChecksumOffset, kChecksumWidth, stored)) return false;
     // Old writers summed signed chars, so either sum is accepted.
-    uint64_t unsignedSum = 0;
-    int64_t signedSum = 0;
-    for (size_t i = 0; i < kBlockSize; ++i) {
-        const bool inChecksum = i >= kChecksumOffset && i < kChecksumOffset + kChecksumWidth;
-        const unsigned char byte = inChecksum ? ' ' : block[i];
-        unsignedSum += byte;
-        signedSum += static_cast<signed char>(byte);
-    }
+    // The checksum field counts as spaces. Two plain loops around it: this runs for every header.
+    uint64_t unsignedSum = uint64_t(' ') * kChecksumWidth;
+    int64_t signedSum = int64_t(' ') * kChecksumWidth;
+    auto add = [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i) {
+            unsignedSum += block[i];
+            signedSum += static_cast<signed char>(block[i]);
+        }
+    };
+    add(0, kChecksumOffset);
+    add(kChecksumOffset + kChecksumWidth, kBlockSize);
     // An all-zero checksum field would otherwise match an empty block's sum of spaces.
     if (stored == 0) return false;
     return uint64_t(stored) == unsignedSum || stored == signedSum;
@@ -260,6 +264,23 @@ bool Reader::ParsePaxRecords(const std::string& data, uint64_t headerOffset) {
         }
         position = recordEnd;
     }
+    return true;
+}
+
+bool ReadAhead::ReadAt(uint64_t offset, void* buffer, size_t size) {
+    const bool held = offset >= start_ && offset - start_ <= bytes_.size() && bytes_.size() - (offset - start_) >= size;
+    if (!held) {
+        const uint64_t total = input_.Size();
+        if (size > window_ || offset > total || total - offset < size) return input_.ReadAt(offset, buffer, size);
+        bytes_.resize(size_t(std::min<uint64_t>(window_, total - offset)));
+        if (!input_.ReadAt(offset, bytes_.data(), bytes_.size())) {
+            // The file may hold less than it said: the exact read decides.
+            bytes_.clear();
+            return input_.ReadAt(offset, buffer, size);
+        }
+        start_ = offset;
+    }
+    if (size > 0) std::memcpy(buffer, bytes_.data() + (offset - start_), size);
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tar {
 
@@ -21,6 +22,22 @@ public:
     virtual uint64_t Size() const = 0;
     // Reads exactly `size` bytes at `offset`; false when they cannot be read.
     virtual bool ReadAt(uint64_t offset, void* buffer, size_t size) = 0;
+};
+
+// Serves the small reads of a pass over the headers from one larger read of what follows: the
+// members of small files lie a few blocks apart, and a system call for each header would cost
+// more than the rest of the listing.
+class ReadAhead : public Input {
+public:
+    explicit ReadAhead(Input& input, size_t window = 64 * 1024) : input_(input), window_(window) {}
+    uint64_t Size() const override { return input_.Size(); }
+    bool ReadAt(uint64_t offset, void* buffer, size_t size) override;
+
+private:
+    Input& input_;
+    size_t window_;
+    std::vector<unsigned char> bytes_;  // the archive's bytes from start_ on
+    uint64_t start_ = 0;
 };
 
 enum class EntryType {

@@ -99,7 +99,7 @@ struct ListedEntry {
 class Container {
 public:
     Container(std::unique_ptr<InputFile> file, uint32_t codePage)
-        : file_(std::move(file)), reader_(*file_), codePage_(codePage) {}
+        : file_(std::move(file)), readAhead_(*file_), reader_(readAhead_), codePage_(codePage) {}
 
     int32_t ReadEntry(int32_t index, EntryInfo& info);
     int32_t Extract(const ExtractRequest& request);
@@ -111,6 +111,7 @@ private:
     int32_t CopyData(uint64_t offset, uint64_t size, OutputFile& output, const ExtractRequest& request);
 
     std::unique_ptr<InputFile> file_;
+    tar::ReadAhead readAhead_;  // the headers' reads; the data is read straight from file_
     tar::Reader reader_;
     uint32_t codePage_;
     std::vector<ListedEntry> entries_;

@@ -144,11 +144,10 @@ TEST(OutOfMemory, OpeningListingAndExtractingCloseEveryContainer) {
                 auto archive = std::make_unique<ArchiveObject>(environment);
                 opened = archive->Open(path.c_str(), c.prepare);
                 if (opened && c.prepare) {
-                    ListedEntry entry;
-                    for (int i = 0; i < 2 && (read = archive->ListNextEntry(entry)) == 1; ++i) {
+                    for (int i = 0; i < 2 && (read = archive->ListNextEntry()) == 1; ++i) {
                     }
                     extracted = archive->ExtractCurrentEntryTo(destination.c_str(), u"entry");
-                    read = archive->ListNextEntry(entry);
+                    read = archive->ListNextEntry();
                 }
             } catch (const std::bad_alloc&) {
             }

@@ -307,3 +307,25 @@ TEST_F(PluginExtractionTest, LongTargetPathExtracts) {
     plugin->CloseArchive(handle);
 }
 #endif
+
+// Folders are made once per archive, but only what exists is remembered: a folder that could not
+// be made is tried again for the next file, and the next archive looks again.
+TEST_F(PluginExtractionTest, AFolderThatCouldNotBeMadeIsTriedAgain) {
+    fs::create_directories(out);
+    WriteFile(out / "a", "a file where the folder goes");
+    PK_HANDLE handle = OpenEntries("entry\tname=one\tcontent=1\nentry\tname=two\tcontent=2\nentry\tname=three\tcontent=3\n");
+    ASSERT_EQ(Next(handle), 0);
+    EXPECT_NE(ExtractTo(handle, out / "a" / "one"), 0);
+    fs::remove(out / "a");
+    ASSERT_EQ(Next(handle), 0);
+    EXPECT_EQ(ExtractTo(handle, out / "a" / "two"), 0);
+    EXPECT_EQ(ReadFile(out / "a" / "two"), "2");
+    plugin->CloseArchive(handle);
+
+    fs::remove_all(out / "a");
+    handle = OpenEntries("entry\tname=one\tcontent=1\n");
+    ASSERT_EQ(Next(handle), 0);
+    EXPECT_EQ(ExtractTo(handle, out / "a" / "one"), 0);
+    EXPECT_EQ(ReadFile(out / "a" / "one"), "1");
+    plugin->CloseArchive(handle);
+}

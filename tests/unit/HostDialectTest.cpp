@@ -2,9 +2,27 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "plugin/HostDialect.h"
 #include "plugin/PackerInterface.h"
+
+namespace {
+
+// FileName as the host reads it when the first length units of name are written one byte past
+// an aligned address, as a packed record places it; nothing may land past those units.
+std::u16string HostEntryName(const std::u16string& name, size_t length) {
+    std::vector<unsigned char> field(1 + (length + 1) * sizeof(char16_t), 0xEE);
+    WriteHostEntryName(name, length, true, field.data() + 1);
+    EXPECT_TRUE(field[field.size() - 2] == 0xEE && field.back() == 0xEE) << "written past the length";
+    std::u16string shown(length, u'\0');
+    if (length) std::memcpy(&shown[0], field.data() + 1, length * sizeof(char16_t));
+    return shown;
+}
+std::u16string HostEntryName(const std::u16string& name) { return HostEntryName(name, name.size()); }
+
+}  // namespace
 
 #if defined(PK_UNIX_HOST)
 
@@ -41,6 +59,7 @@ TEST(HostDialect, UnixHostsReadUnixTimeModesAndSlashes) {
 
     EXPECT_EQ(HostEntryName(u"Docs\\old/Guide\\"), u"Docs/old/Guide/");
     EXPECT_EQ(HostEntryName(u""), u"");
+    EXPECT_EQ(HostEntryName(u"a\\b\\c", 3), u"a/b");  // a cut name: only what fits is written
     EXPECT_TRUE(HostLendsDialogsAfterLoad());
 }
 
@@ -53,6 +72,7 @@ TEST(HostDialect, WindowsHostsReadDosStampsAndTheBitsAsListed) {
     for (uint32_t attributes : {0x00u, 0x01u, 0x10u, 0x21u, 0x400u, 0xFFFFFFFFu})
         EXPECT_EQ(uint32_t(HostFileAttributes(attributes)), attributes);
     EXPECT_EQ(HostEntryName(u"Docs\\old/Guide"), u"Docs\\old/Guide");
+    EXPECT_EQ(HostEntryName(u"Docs\\old", 4), u"Docs");
     EXPECT_FALSE(HostLendsDialogsAfterLoad());
 }
 

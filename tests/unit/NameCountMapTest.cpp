@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <new>
+#include <string>
+#include <vector>
+
 #include "archive/NameCountMap.h"
 #include "support/TestFiles.h"
 
@@ -33,4 +37,42 @@ TEST(NameCountMap, CountsGrowPastNine) {
     std::u16string last;
     for (int i = 0; i < 12; ++i) last = counts.Number(u"a.bin");
     EXPECT_EQ(last, U16("a,11.bin"));
+}
+
+// Enough names to grow the table many times and to fill several blocks of stored names; each
+// name's repetition must still be found, and prefixes of a name are names of their own.
+TEST(NameCountMap, ManyNamesAreEachNumberedOnTheirOwn) {
+    NameCountMap counts;
+    auto name = [](int i) { return U16("folder" + std::to_string(i % 97) + "/" + std::to_string(i) + ".dat"); };
+    constexpr int kNames = 40000;
+    for (int i = 0; i < kNames; ++i) ASSERT_EQ(counts.Number(name(i)), name(i)) << i;
+    for (int i = kNames - 1; i >= 0; i -= 7) {
+        const std::u16string shown = counts.Number(name(i));
+        ASSERT_EQ(shown, U16("folder" + std::to_string(i % 97) + "/" + std::to_string(i) + ",1.dat")) << i;
+    }
+    EXPECT_EQ(counts.Number(u"folder5/5.da"), u"folder5/5.da");
+    EXPECT_EQ(counts.Number(u"folder5/5.dat\u0100"), u"folder5/5.dat\u0100");
+    EXPECT_EQ(counts.Count(u"folder5/5.dat", 13), 1u);  // in the first round only
+    EXPECT_EQ(counts.Count(u"folder5/5.dat", 12), 1u);  // "folder5/5.da", numbered above
+}
+
+// The count is kept in two halves: it carries past 65,535.
+TEST(NameCountMap, CountsCarryPastSixteenBits) {
+    NameCountMap counts;
+    uint32_t last = 0;
+    for (int i = 0; i < 70001; ++i) last = counts.Count(u"x", 1);
+    EXPECT_EQ(last, 70000u);
+    EXPECT_EQ(counts.Number(u"x"), u"x,70001");
+}
+
+// A name longer than any entry record's field is refused, and the map goes on as before.
+TEST(NameCountMap, ANameTooLongToKeepIsRefused) {
+    NameCountMap counts;
+    EXPECT_EQ(counts.Count(u"a", 1), 0u);
+    const std::u16string huge(40000, u'n');
+    EXPECT_THROW(counts.Count(huge.data(), huge.size()), std::bad_alloc);
+    EXPECT_EQ(counts.Count(u"a", 1), 1u);
+    const std::u16string longest(1024, u'n');
+    EXPECT_EQ(counts.Count(longest.data(), longest.size()), 0u);
+    EXPECT_EQ(counts.Count(longest.data(), longest.size()), 1u);
 }

@@ -297,6 +297,7 @@ int Extract(const Plugin& plugin, const Job& job) {
     // The files this run wrote, by identity: catches two entries landing on one file where the
     // index's folding of names falls short of the file system's.
     std::map<platform::FileIdentity, std::u16string> written;
+    std::u16string lastParent;  // the folder last made for a file
     const auto started = std::chrono::steady_clock::now();
     const int status = Walk(
         plugin, job, PK_OM_EXTRACT, OnProgressW, OnProgress,
@@ -352,8 +353,12 @@ int Extract(const Plugin& plugin, const Job& job) {
                 // Replaced: a read-only file would refuse the plug-in's writing.
                 platform::SetReadOnly(target, false);
             }
+            // The files of one folder follow each other: its parent is made once for them.
             const std::u16string parent = ParentOf(target);
-            if (!parent.empty()) platform::MakeDirectories(parent);
+            if (!parent.empty() && parent != lastParent) {
+                if (platform::MakeDirectories(parent)) lastParent = parent;
+                else lastParent.clear();
+            }
             useTarget = true;
             return PK_EXTRACT;
         },

@@ -309,9 +309,13 @@ bool IsLibraryLoaded(const std::u16string& path) {
 }
 
 void Write(Stream stream, const std::string& text) {
+    // Output into a file or a pipe goes out in blocks (a line per extracted file would otherwise
+    // cost a system call each); everything on stdout is out before anything goes to stderr.
+    static const bool outIsTerminal = isatty(1) != 0;
+    if (stream == Stream::Err) std::fflush(stdout);
     std::FILE* file = stream == Stream::Out ? stdout : stderr;
     std::fwrite(text.data(), 1, text.size(), file);
-    std::fflush(file);
+    if (stream == Stream::Err || outIsTerminal) std::fflush(file);
 }
 
 bool IsTerminal(Stream stream) { return isatty(stream == Stream::Out ? 1 : 2) != 0; }

@@ -579,3 +579,59 @@ TEST(TarReader, PaxSizeSkipsTheExtendedHeadersBeforeItsMember) {
 }
 
 }  // namespace
+
+// Reads through a window: each answer must be the archive's bytes, whether the window holds
+// them, has to move, or cannot be filled (the file holds less than it says); and small reads
+// that follow each other cost one read of the file per window.
+TEST(ReadAhead, AnswersAsTheFileWouldWithFewerReads) {
+    Bytes bytes(5000);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(i * 7 + i / 256);
+    class Counting : public tar::Input {
+    public:
+        Counting(const Bytes& bytes, uint64_t declared) : bytes_(bytes), declared_(declared) {}
+        uint64_t Size() const override { return declared_; }
+        bool ReadAt(uint64_t offset, void* buffer, size_t size) override {
+            ++reads;
+            if (offset > bytes_.size() || size > bytes_.size() - offset) return false;
+            if (size) std::memcpy(buffer, bytes_.data() + offset, size);
+            return true;
+        }
+        int reads = 0;
+
+    private:
+        const Bytes& bytes_;
+        uint64_t declared_;
+    };
+    struct Read {
+        uint64_t offset;
+        size_t size;
+        bool ok;
+    };
+    struct Case {
+        uint64_t declared;  // what Size() says
+        std::vector<Read> reads;
+        int fileReads;
+    };
+    const std::vector<Case> cases = {
+        {5000, {{0, 512, true}, {512, 512, true}, {1500, 500, true}, {1024, 976, true}}, 1},  // all in one window
+        {5000, {{0, 512, true}, {1800, 512, true}, {2048, 100, true}}, 2},                   // past the window
+        {5000, {{1000, 512, true}, {0, 512, true}, {1000, 512, true}}, 2},                   // backwards
+        {5000, {{4800, 200, true}, {4900, 100, true}, {4990, 20, false}}, 2},                // to the end, then past it
+        {5000, {{0, 3000, true}, {100, 100, true}}, 2},                                      // larger than the window
+        {6000, {{4000, 512, true}, {4500, 512, false}, {4600, 400, true}}, 6},               // the file is short
+        {5000, {{0, 0, true}, {5000, 0, true}}, 1},
+    };
+    for (size_t n = 0; n < cases.size(); ++n) {
+        Counting file(bytes, cases[n].declared);
+        tar::ReadAhead window(file, 2048);
+        for (const Read& read : cases[n].reads) {
+            Bytes got(read.size, 0xEE);
+            ASSERT_EQ(window.ReadAt(read.offset, got.data(), read.size), read.ok) << n << " at " << read.offset;
+            if (read.ok) {
+                EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes.begin() + long(read.offset))) << n << " at " << read.offset;
+            }
+        }
+        EXPECT_EQ(file.reads, cases[n].fileReads) << n;
+        EXPECT_EQ(window.Size(), cases[n].declared);
+    }
+}
