@@ -120,6 +120,10 @@ TEST(IniSection, GetIntConvertsLikeWcstol) {
         {u"-7", -7},
         {u"+3x", 3},
         {u"\t42", 42},
+        {u"\n\v\f\r 9", 9},  // every space that wcstol skips
+        {u"\v8", 8},
+        {u"\f6", 6},
+        {u"\u00A05", 0},       // a no-break space is no space to it
         {u"- 5", 0},  // the sign must touch the digits
         {u"2147483647", INT32_MAX},
         {u"2147483648", INT32_MAX},
