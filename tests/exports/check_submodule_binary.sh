@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# tar.dll must import only system DLLs and export LoadSubModule and UnloadSubModule undecorated.
+# A sub-module DLL must import only system DLLs and export LoadSubModule and UnloadSubModule
+# undecorated. Usage: check_submodule_binary.sh OBJDUMP MODULE SYSTEM-DLL...
+# (the system DLLs the module may import, without ".dll"; letter case does not matter)
 set -u
 objdump="$1" module="$2"
+shift 2
+allowed="$(IFS='|'; echo "$*")"
 dump="$("$objdump" -p "$module")" || { echo "cannot read $module"; exit 1; }
 failed=0
 imports=$(printf '%s\n' "$dump" | sed -n 's/^\s*DLL Name: //p')
 for dll in $imports; do
-  if ! printf '%s\n' "$dll" | grep -qiE '^(KERNEL32|msvcrt|ntdll|USER32|ADVAPI32)\.dll$'; then
+  if ! printf '%s\n' "$dll" | grep -qiE "^($allowed)\.dll$"; then
     echo "FAIL: imports a non-system DLL: $dll"; failed=1
   fi
 done
@@ -15,5 +19,5 @@ if [ "$exports" != "LoadSubModule UnloadSubModule " ]; then
   echo "FAIL: exported names are: $exports"; failed=1
 fi
 echo "imports: $(echo $imports); exports: $exports"
-[ $failed -eq 0 ] && echo "tar.dll exports and imports: OK"
+[ $failed -eq 0 ] && echo "$(basename "$module") exports and imports: OK"
 exit $failed
