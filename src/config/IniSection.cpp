@@ -1,6 +1,8 @@
 #include "config/IniSection.h"
 
-#include <climits>
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
 
 namespace {
 
@@ -9,20 +11,15 @@ bool IsWideSpace(char16_t c) {
 }
 
 // wcstol(text, nullptr, 10) on UTF-16 text: out-of-range values clamp as wcstol does.
-int32_t ParseDecimal(const std::u16string& text) {
-    size_t i = 0;
-    while (i < text.size() && IsWideSpace(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+int32_t ParseDecimal(std::u16string_view text) {
+    while (!text.empty() && IsWideSpace(text.front())) text.remove_prefix(1);
+    const bool negative = !text.empty() && text.front() == u'-';
+    if (!text.empty() && (negative || text.front() == u'+')) text.remove_prefix(1);
+    // Held far beyond the 32-bit range, where it can neither overflow nor come back into it.
     int64_t value = 0;
-    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-        value = value * 10 + (text[i] - u'0');
-        if (value > int64_t(INT32_MAX) + 1) break;
-    }
-    if (negative) value = -value;
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(value);
+    for (; !text.empty() && text.front() >= u'0' && text.front() <= u'9'; text.remove_prefix(1))
+        value = std::min<int64_t>(value * 10 + (text.front() - u'0'), INT64_MAX / 16);
+    return int32_t(std::clamp<int64_t>(negative ? -value : value, INT32_MIN, INT32_MAX));
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ void FillHeaderRecord(const ListedEntry& entry, tHeaderDataExW& header) {
     CopyName(header, offsetof(tHeaderDataExW, ArcName), entry.archivePath);
     unsigned char* fileName = reinterpret_cast<unsigned char*>(&header) + offsetof(tHeaderDataExW, FileName);
     const size_t length = std::min<size_t>(entry.name.size(), PK_NAME_WIDE - 1);
-    WriteHostEntryName(entry.name, length, entry.backslash, fileName);
+    this_host::WriteEntryName(entry.name, length, entry.backslash, fileName);
     std::memset(fileName + length * sizeof(char16_t), 0, sizeof(char16_t));
     std::memset(reinterpret_cast<unsigned char*>(&header) + offsetof(tHeaderDataExW, Reserved), 0,
                 sizeof header.Reserved);
@@ -33,6 +33,6 @@ void FillHeaderRecord(const ListedEntry& entry, tHeaderDataExW& header) {
     header.UnpSizeHigh = uint32_t(entry.unpackedSize >> 32);
     header.HostOS = 0;
     header.FileCRC = 0;
-    header.FileTime = HostFileTime(entry.lastWriteTime);
-    header.FileAttr = HostFileAttributes(entry.attributes);
+    header.FileTime = this_host::FileTime(entry.lastWriteTime);
+    header.FileAttr = this_host::FileAttributes(entry.attributes);
 }

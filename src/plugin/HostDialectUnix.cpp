@@ -22,7 +22,9 @@ constexpr int64_t kFileTimeUnitsPerSecond = 10000000;
 
 }  // namespace
 
-int32_t HostFileTime(uint64_t lastWriteTime) {
+namespace unix_hosts {
+
+int32_t FileTime(uint64_t lastWriteTime) {
     if (lastWriteTime == 0) return 0;
     // Past the year 30828 a FILETIME no longer fits the signed arithmetic below.
     if (lastWriteTime > uint64_t(std::numeric_limits<int64_t>::max())) return std::numeric_limits<int32_t>::max();
@@ -35,7 +37,7 @@ int32_t HostFileTime(uint64_t lastWriteTime) {
     return int32_t(seconds);
 }
 
-int32_t HostFileAttributes(uint32_t attributes) {
+int32_t FileAttributes(uint32_t attributes) {
     uint32_t mode = (attributes & kAttributeDirectory)      ? kModeDirectory | 0755
                     : (attributes & kAttributeReparsePoint) ? kModeSymbolicLink | 0777
                                                             : kModeRegular | 0644;
@@ -44,7 +46,7 @@ int32_t HostFileAttributes(uint32_t attributes) {
     return int32_t(mode);
 }
 
-void WriteHostEntryName(std::u16string_view name, size_t length, bool backslash, unsigned char* field) {
+void WriteEntryName(std::u16string_view name, size_t length, bool backslash, unsigned char* field) {
     std::memcpy(field, name.data(), length * sizeof(char16_t));
     if (!backslash) return;
     // Sub-modules are portable and may separate with '\\'; a Unix host knows only '/'.
@@ -54,4 +56,4 @@ void WriteHostEntryName(std::u16string_view name, size_t length, bool backslash,
     }
 }
 
-bool HostLendsDialogsAfterLoad() { return true; }
+}  // namespace unix_hosts

@@ -4,12 +4,14 @@
 #include "archive/DosTime.h"
 #include "plugin/HostDialect.h"
 
-int32_t HostFileTime(uint64_t lastWriteTime) { return int32_t(DosTimeFromFileTime(lastWriteTime)); }
+namespace windows_hosts {
 
-int32_t HostFileAttributes(uint32_t attributes) { return int32_t(attributes); }
+int32_t FileTime(uint64_t lastWriteTime) { return int32_t(DosTimeFromFileTime(lastWriteTime)); }
 
-void WriteHostEntryName(std::u16string_view name, size_t length, bool /*backslash*/, unsigned char* field) {
+int32_t FileAttributes(uint32_t attributes) { return int32_t(attributes); }
+
+void WriteEntryName(std::u16string_view name, size_t length, bool /*backslash*/, unsigned char* field) {
     std::memcpy(field, name.data(), length * sizeof(char16_t));
 }
 
-bool HostLendsDialogsAfterLoad() { return false; }
+}  // namespace windows_hosts

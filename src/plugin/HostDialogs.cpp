@@ -67,7 +67,7 @@ bool AskPasswordOfUser(void* pluginInstance, char* buffer, int32_t capacity) {
 }
 
 void ShowFailureReport(const std::u16string& text, const std::u16string& caption) {
-    if (!HostLendsDialogsAfterLoad()) {
+    if (!this_host::kLendsDialogsAfterLoad) {
         platform::ShowReport(text, caption);
         return;
     }
