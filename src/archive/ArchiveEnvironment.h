@@ -17,7 +17,7 @@ struct HostProgress {
 struct ArchiveEnvironment {
     const ModuleRegistry* registry = nullptr;
     PasswordCache* passwords = nullptr;
-    const int32_t* useExtensionFilters = nullptr;  // filtering is on only when it equals 1
+    const int32_t* useExtensionFilters = nullptr;  // filtering is on only when it equals one
     // Shows the password dialog; true only for OK, with the text in buffer.
     bool (*askPassword)(char* buffer, int32_t capacity) = nullptr;
     // Hands a progress amount to the host's callbacks, the wide one preferred.

@@ -73,6 +73,6 @@ void ArchiveObject::Reset() {
         moduleIndex_ = -1;
     }
     archivePath_.reset();
-    listed_ = ListedEntry();  // its path was a view of archivePath_
+    listed_ = ListedEntry{};  // its path was a view of archivePath_
     madeDirectories_.clear();
 }

@@ -58,7 +58,7 @@ private:
     // The current entry. Its name is a view of the record it was read into (or of numbered_):
     // listing copies no name. The other record takes the next entry, so that a failed read
     // leaves the current one as it was.
-    ListedEntry listed_;
+    ListedEntry listed_{};
     EntryInfo records_[2];
     int current_ = 0;
     std::u16string numbered_;

@@ -10,9 +10,9 @@
 struct ListedEntry {
     std::u16string_view archivePath;
     std::u16string_view name;  // numbered when repeated, separators as the sub-module wrote them
-    bool backslash = true;     // false when name is known to hold no '\\'
-    uint64_t packedSize = 0;
-    uint64_t unpackedSize = 0;
-    uint32_t attributes = 0;     // the sub-module's Windows file-attribute bits
-    uint64_t lastWriteTime = 0;  // FILETIME, UTC; 0 when the entry has none
+    bool backslash;            // whether name may hold a '\\'
+    uint64_t packedSize;
+    uint64_t unpackedSize;
+    uint32_t attributes;     // the sub-module's Windows file-attribute bits
+    uint64_t lastWriteTime;  // FILETIME, UTC; zero when the entry has none
 };

@@ -30,10 +30,9 @@ void NameCountMap::Grow() {
 }
 
 uint32_t NameCountMap::Store(const char16_t* name, size_t length) {
-    const size_t units = kHeaderUnits + length;
-    if (blocks_.empty() || blockFill_ + units > kBlockUnits) {
-        // A record never exceeds a block: names are shorter than the entry record's field.
-        if (units > kBlockUnits || blocks_.size() >= kMaxBlocks) throw std::bad_alloc();
+    const size_t units = kHeaderUnits + length;  // at most a block: Count refuses longer names
+    if (blockFill_ + units > kBlockUnits) {
+        if (blocks_.size() >= kMaxBlocks) throw std::bad_alloc();
         std::unique_ptr<char16_t[]> block(new char16_t[kBlockUnits]);
         blocks_.push_back(std::move(block));
         blockFill_ = 0;
@@ -52,7 +51,7 @@ uint32_t NameCountMap::Count(const char16_t* name, size_t length) {
 }
 
 uint32_t NameCountMap::Count(const char16_t* name, size_t length, uint32_t hash) {
-    if (length >= kBlockUnits - kHeaderUnits) throw std::bad_alloc();
+    if (length > kBlockUnits - kHeaderUnits) throw std::bad_alloc();
     if (slots_.empty()) Grow();
     size_t mask = slots_.size() - 1;
     size_t at = hash & mask;

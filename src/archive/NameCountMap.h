@@ -38,5 +38,5 @@ private:
     size_t used_ = 0;
     // Records of [length][count low][count high][name...], never split between blocks.
     std::vector<std::unique_ptr<char16_t[]>> blocks_;
-    size_t blockFill_ = 0;  // units taken in the last block
+    size_t blockFill_ = SIZE_MAX / 2;  // units taken in the last block; before the first, no room
 };

@@ -41,7 +41,6 @@ uint32_t NameHash(const char16_t* name, size_t length) {
 }
 
 NameScan ScanName(const char16_t* field, size_t capacity) {
-    NameScan scan;
     uint64_t hash = kStart;
     uint64_t backslashes = 0;
     size_t at = 0;
@@ -58,8 +57,5 @@ NameScan ScanName(const char16_t* field, size_t capacity) {
         if (field[end] == u'\\') backslashes = 1;
         ++end;
     }
-    scan.length = end;
-    scan.hash = Finish(hash, field + at, end - at, end);
-    scan.backslash = backslashes != 0;
-    return scan;
+    return NameScan{end, Finish(hash, field + at, end - at, end), backslashes != 0};
 }

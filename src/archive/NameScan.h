@@ -7,9 +7,9 @@
 #include <cstdint>
 
 struct NameScan {
-    size_t length = 0;
-    uint32_t hash = 0;       // NameHash(name, length)
-    bool backslash = false;  // whether a '\\' is among its units
+    size_t length;
+    uint32_t hash;   // NameHash(name, length)
+    bool backslash;  // whether a '\\' is among its units
 };
 
 // The name in field up to its first zero unit, at most capacity units.

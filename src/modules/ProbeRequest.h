@@ -7,7 +7,7 @@ struct ProbeRequest {
     const char16_t* archivePath = nullptr;
     const char* password = nullptr;        // null on the first offer
     bool extensionFiltering = true;        // ask only modules whose masks match the path
-    int32_t forcedModuleIndex = -1;        // -1: any module; else only this one
+    int32_t forcedModuleIndex = -1;        // any module, or else only this one
     uintptr_t reserved1 = 0;
     uintptr_t reserved2 = 0;
 };

@@ -62,6 +62,7 @@ TEST(HostDialect, UnixHostsReadUnixTimeModesAndSlashes) {
     EXPECT_EQ(HostEntryName(unix_hosts::WriteEntryName, u"Docs\\old/Guide\\"), u"Docs/old/Guide/");
     EXPECT_EQ(HostEntryName(unix_hosts::WriteEntryName, u""), u"");
     EXPECT_EQ(HostEntryName(unix_hosts::WriteEntryName, u"a\\b\\c", 3), u"a/b");  // a cut name: only what fits is written
+    EXPECT_TRUE(unix_hosts::kLendsDialogsAfterLoad);  // through ExtensionInitialize
 }
 
 TEST(HostDialect, WindowsHostsReadDosStampsAndTheBitsAsListed) {
@@ -72,4 +73,5 @@ TEST(HostDialect, WindowsHostsReadDosStampsAndTheBitsAsListed) {
         EXPECT_EQ(uint32_t(windows_hosts::FileAttributes(attributes)), attributes);
     EXPECT_EQ(HostEntryName(windows_hosts::WriteEntryName, u"Docs\\old/Guide"), u"Docs\\old/Guide");
     EXPECT_EQ(HostEntryName(windows_hosts::WriteEntryName, u"Docs\\old", 4), u"Docs");
+    EXPECT_FALSE(windows_hosts::kLendsDialogsAfterLoad);  // the plug-in shows its own
 }

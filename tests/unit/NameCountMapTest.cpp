@@ -65,14 +65,18 @@ TEST(NameCountMap, CountsCarryPastSixteenBits) {
     EXPECT_EQ(counts.Number(u"x"), u"x,70001");
 }
 
-// A name longer than any entry record's field is refused, and the map goes on as before.
+// Names are kept in 64 KiB blocks behind three units of their own: a name that fills a block
+// whole is kept, a longer one is refused, and the map goes on as before.
 TEST(NameCountMap, ANameTooLongToKeepIsRefused) {
     NameCountMap counts;
     EXPECT_EQ(counts.Count(u"a", 1), 0u);
-    const std::u16string huge(40000, u'n');
-    EXPECT_THROW(counts.Count(huge.data(), huge.size()), std::bad_alloc);
+    const std::u16string tooLong(32766, u'n');
+    EXPECT_THROW(counts.Count(tooLong.data(), tooLong.size()), std::bad_alloc);
     EXPECT_EQ(counts.Count(u"a", 1), 1u);
-    const std::u16string longest(1024, u'n');
+    const std::u16string longest(32765, u'n');
     EXPECT_EQ(counts.Count(longest.data(), longest.size()), 0u);
+    EXPECT_EQ(counts.Count(u"b", 1), 0u);
     EXPECT_EQ(counts.Count(longest.data(), longest.size()), 1u);
+    EXPECT_EQ(counts.Count(u"a", 1), 2u);
+    EXPECT_EQ(counts.Count(u"b", 1), 1u);
 }
