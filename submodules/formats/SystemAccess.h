@@ -1,7 +1,7 @@
 // What the formats sub-module asks of the operating system: reading the archive, writing
-// extracted files, creating directories, decoding names from a code page, and the character
-// locale that libarchive converts names in. SystemAccess.cpp is the module's only file with
-// Windows/POSIX differences.
+// extracted files and creating directories (shared with the other sub-modules), decoding names
+// from a code page, and the character locale that libarchive converts names in. SystemAccess.cpp
+// is the module's only file with Windows/POSIX differences.
 #pragma once
 
 #include <cstddef>
@@ -10,8 +10,12 @@
 #include <string>
 
 #include "ByteSource.h"
+#include "FileAccess.h"
 
 namespace formats {
+
+using file_access::MakeDirectory;
+using file_access::OutputFile;
 
 // The archive, opened once for reading; every stream reads it from the start with a position of
 // its own. Safe to use from one thread at a time.
@@ -19,44 +23,16 @@ class ArchiveFile : public ByteSource {
 public:
     // Null when the path cannot be opened as a regular file.
     static std::unique_ptr<ArchiveFile> Open(const std::u16string& path);
-    ~ArchiveFile() override;
-    ArchiveFile(const ArchiveFile&) = delete;
-    ArchiveFile& operator=(const ArchiveFile&) = delete;
 
     std::unique_ptr<ByteStream> OpenStream() override;
-    uint64_t Size() const { return size_; }
+    uint64_t Size() const { return file_->Size(); }
     // Up to `size` bytes at `offset`: how many were read (0 at the end), -1 on an error.
-    int64_t ReadAt(uint64_t offset, void* buffer, size_t size);
+    int64_t ReadAt(uint64_t offset, void* buffer, size_t size) { return file_->ReadSome(offset, buffer, size); }
 
 private:
-    ArchiveFile(intptr_t handle, uint64_t size) : handle_(handle), size_(size) {}
-    intptr_t handle_;
-    uint64_t size_;
+    explicit ArchiveFile(std::unique_ptr<file_access::ReadOnlyFile> file) : file_(std::move(file)) {}
+    std::unique_ptr<file_access::ReadOnlyFile> file_;
 };
-
-// A file being extracted, created empty (replacing a file of that name). Unless it is closed
-// successfully, it is deleted again: a failed extraction leaves nothing behind.
-class OutputFile {
-public:
-    OutputFile() = default;
-    ~OutputFile() { Discard(); }
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-
-    bool Create(const std::u16string& path);
-    bool Write(const void* data, size_t size);
-    // Closes the file; false when the last writes could not be completed (the file is deleted).
-    bool Close();
-    // Closes and deletes the file; nothing when none is open.
-    void Discard();
-
-private:
-    intptr_t handle_ = -1;
-    std::u16string path_;
-};
-
-// True when the directory exists afterwards.
-bool MakeDirectory(const std::u16string& path);
 
 // Whether names in this code page (named `charset` by libarchive and iconv) can be decoded.
 bool IsUsableCodePage(uint32_t codePage, const std::string& charset);

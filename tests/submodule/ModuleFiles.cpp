@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "text/Utf8.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -40,61 +42,11 @@ Wide WideFrom(const SM_WCHAR* text) {
     return copy;
 }
 
-std::string Utf8(const Wide& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = uint16_t(text[i]);
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && uint16_t(text[i + 1]) >= 0xDC00 &&
-            uint16_t(text[i + 1]) <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (uint16_t(text[++i]) - 0xDC00);
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;  // a lone surrogate
-        }
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
+std::string Utf8(const Wide& text) { return text::ToUtf8(std::u16string(text.begin(), text.end())); }
 
 Wide FromUtf8(const std::string& text) {
-    Wide out;
-    for (size_t i = 0; i < text.size();) {
-        const unsigned char lead = text[i];
-        const int extra = lead < 0x80 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
-        uint32_t c = extra == 0 ? lead : extra == 1 ? lead & 0x1F : extra == 2 ? lead & 0x0F : lead & 0x07;
-        bool valid = extra >= 0 && i + extra < text.size();
-        for (int k = 1; valid && k <= extra; ++k) {
-            const unsigned char next = text[i + k];
-            valid = (next & 0xC0) == 0x80;
-            c = (c << 6) | (next & 0x3F);
-        }
-        if (!valid || c > 0x10FFFF) {
-            out.push_back(Wide::value_type(0xFFFD));
-            ++i;
-            continue;
-        }
-        i += extra + 1;
-        if (c >= 0x10000) {
-            out.push_back(Wide::value_type(0xD800 + ((c - 0x10000) >> 10)));
-            out.push_back(Wide::value_type(0xDC00 + ((c - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(Wide::value_type(c));
-        }
-    }
-    return out;
+    const std::u16string wide = text::FromUtf8(text);
+    return Wide(wide.begin(), wide.end());
 }
 
 #if defined(_WIN32)

@@ -1,6 +1,15 @@
 #include "support/ModuleFolder.h"
 
+#ifndef TESTMODULE_DIRECTORY
+#error "the build names the folder of the test sub-module"
+#endif
+
 namespace testing_support {
+
+fs::path TestModuleFile(bool withoutUnload) {
+    return fs::u8path(TESTMODULE_DIRECTORY) / (std::string(withoutUnload ? "testmodule_nounload" : "testmodule") +
+                                              TESTMODULE_SUFFIX);
+}
 
 void ModuleFolder::AddModule(const std::string& name, bool withoutUnload) {
     fs::copy_file(TestModuleFile(withoutUnload), folder.Path() / fs::u8path(LibraryName(name)),

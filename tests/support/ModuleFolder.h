@@ -7,6 +7,9 @@
 
 namespace testing_support {
 
+// Where the build put the test sub-module for this platform.
+fs::path TestModuleFile(bool withoutUnload = false);
+
 class ModuleFolder {
 public:
     // Copies the test sub-module as <name> + the platform's library suffix.

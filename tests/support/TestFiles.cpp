@@ -11,10 +11,6 @@
 #include <cstdlib>
 #endif
 
-#ifndef TESTMODULE_DIRECTORY
-#error "the build names the folder of the test sub-module"
-#endif
-
 namespace testing_support {
 
 TempFolder::TempFolder() {
@@ -87,11 +83,6 @@ void SetEnvironment(const std::string& name, const std::string& value) {
     if (value.empty()) unsetenv(name.c_str());
     else setenv(name.c_str(), value.c_str(), 1);
 #endif
-}
-
-fs::path TestModuleFile(bool withoutUnload) {
-    return fs::u8path(TESTMODULE_DIRECTORY) / (std::string(withoutUnload ? "testmodule_nounload" : "testmodule") +
-                                              TESTMODULE_SUFFIX);
 }
 
 }  // namespace testing_support

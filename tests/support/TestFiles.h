@@ -40,7 +40,4 @@ std::string Field(const std::vector<std::string>& line, const std::string& key);
 // Sets (or, with an empty value, clears) a variable of this process's environment.
 void SetEnvironment(const std::string& name, const std::string& value);
 
-// Where the build put the test sub-module for this platform.
-fs::path TestModuleFile(bool withoutUnload = false);
-
 }  // namespace testing_support

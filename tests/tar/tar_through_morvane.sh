@@ -48,7 +48,7 @@ expect_status() {
   if [ "$status" -eq "$2" ]; then
     pass "$1 (exit status $status)"
   else
-    fail "$1: exit status $status, expected $2; stderr: $(head -c 300 err.txt)"
+    fail "$1: exit status $status, expected $2; stderr: $(head -c 300 err.txt); stdout ends: $(tail -c 300 out.txt)"
   fi
 }
 

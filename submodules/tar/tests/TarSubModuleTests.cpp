@@ -12,14 +12,13 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "modules/SubModuleContract.h"
+#include "support/TestFiles.h"
 #include "text/Utf8.h"
 
 #ifndef TAR_MODULE_FILE
@@ -28,6 +27,9 @@
 
 namespace {
 
+using testing_support::ReadFile;
+using testing_support::TempFolder;
+using testing_support::WriteFile;
 namespace fs = std::filesystem;
 
 constexpr uint64_t kSecondsFrom1601To1970 = 11644473600ull;
@@ -48,18 +50,6 @@ std::string Quote(const std::string& text) {
 void Shell(const std::string& command) {
     const int status = std::system(command.c_str());
     ASSERT_EQ(status, 0) << command;
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
 }
 
 std::string RandomBytes(size_t size) {
@@ -113,17 +103,13 @@ protected:
     void SetUp() override {
         ASSERT_NE(loadSubModule, nullptr);
         ASSERT_NE(unloadSubModule, nullptr);
-        char pattern[] = "/tmp/tar-submodule-test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        work = pattern;
+        work = temp.Path();
         ASSERT_EQ(Load(u""), 1);
         progressCalls.clear();
     }
     void TearDown() override {
         for (ContainerHandle handle : open) module.CloseProc(handle);
         EXPECT_EQ(unloadSubModule(), 1);
-        std::error_code ignored;
-        fs::remove_all(work, ignored);
     }
 
     // LoadSubModule with these settings items ("key=value" each), as Morvane flattens a section.
@@ -177,6 +163,7 @@ protected:
     static LoadSubModuleFunction loadSubModule;
     static UnloadSubModuleFunction unloadSubModule;
     SubModuleInterface module{};
+    TempFolder temp;
     fs::path work;
     std::vector<ContainerHandle> open;
 };
