@@ -179,6 +179,23 @@ TEST_F(PluginExtractionTest, ExtractsTheCurrentEntryAndRestoresItsTimes) {
     plugin->CloseArchive(handle);
 }
 
+// A read that fails lists nothing, whatever the module left in the record: the folder keeps the
+// time of its own entry, not one from a failed read.
+TEST_F(PluginExtractionTest, AFailedReadListsNothing) {
+    const std::string early = std::to_string(kModified), late = std::to_string(kModified + 864000000000ull);
+    for (const char* failure : {"0", "2"}) {
+        PK_HANDLE handle = OpenEntries("entry\tname=d\tattr=16\tmtime=" + early + "\nentry\tname=d/f\tcontent=x\tmtime=" +
+                                       early + "\nentry\tname=d\tattr=16\tmtime=" + late + "\tanswer=" + failure + "\n");
+        const fs::path target = out / failure;
+        ASSERT_EQ(Next(handle), 0);
+        ASSERT_EQ(Next(handle), 0);
+        ASSERT_EQ(ExtractTo(handle, target / "d" / "f"), 0);
+        EXPECT_NE(Next(handle), 0) << failure;
+        plugin->CloseArchive(handle);
+        EXPECT_EQ(fs::last_write_time(target / "d"), fs::last_write_time(target / "d" / "f")) << failure;
+    }
+}
+
 TEST_F(PluginExtractionTest, ProgressReachesTheHost) {
     struct Case {
         const char* what;

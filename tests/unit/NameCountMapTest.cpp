@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "archive/NameCountMap.h"
+#include "archive/NameScan.h"
 #include "support/TestFiles.h"
 
 using testing_support::U16;
@@ -79,4 +82,24 @@ TEST(NameCountMap, ANameTooLongToKeepIsRefused) {
     EXPECT_EQ(counts.Count(longest.data(), longest.size()), 1u);
     EXPECT_EQ(counts.Count(u"a", 1), 2u);
     EXPECT_EQ(counts.Count(u"b", 1), 1u);
+}
+
+// Two names of one length that share a hash are still two names: the map compares the names
+// themselves. The pair is found by search, as 32-bit hashes of a few hundred thousand names repeat.
+TEST(NameCountMap, NamesThatShareAHashAreToldApart) {
+    std::unordered_map<uint32_t, std::u16string> seen;
+    std::u16string first, second;
+    for (uint32_t i = 0; second.empty() && i < 2000000; ++i) {
+        char digits[16];
+        std::snprintf(digits, sizeof digits, "n%08u", i);
+        const std::u16string name = U16(digits);
+        const auto [at, inserted] = seen.emplace(NameHash(name.data(), name.size()), name);
+        if (!inserted) first = at->second, second = name;
+    }
+    ASSERT_FALSE(second.empty()) << "no two names share a hash";
+    NameCountMap counts;
+    EXPECT_EQ(counts.Number(first), first);
+    EXPECT_EQ(counts.Number(second), second);
+    EXPECT_EQ(counts.Number(second), U16(testing_support::Utf8(second) + ",1"));
+    EXPECT_EQ(counts.Number(first), U16(testing_support::Utf8(first) + ",1"));
 }
