@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -78,8 +79,8 @@ CivilTime LocalCivilTime(uint64_t utcFileTime);
 
 // --- Text in the system's ANSI code page ------------------------------------------------------
 // Both answer false when the platform cannot convert the text.
-bool AnsiToWide(const char* text, std::u16string& wide);
-bool WideToAnsi(const char16_t* text, std::string& ansi);
+bool AnsiToWide(std::string_view text, std::u16string& wide);
+bool WideToAnsi(std::u16string_view text, std::string& ansi);
 
 // --- Locking -----------------------------------------------------------------------------------
 // A lock for a short stretch of work on shared data, never held across a call out of Morvane.

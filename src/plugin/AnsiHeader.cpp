@@ -29,7 +29,7 @@ void CopyName(char* field, const PK_WCHAR* wideField) {
     std::u16string name = WideField(wideField);
     if (name.size() > PK_NAME_ANSI - 1) CutTo(name, PK_NAME_ANSI - 1);  // every character is a byte at least
     for (;;) {
-        std::unique_ptr<std::string> ansi = WideToAnsi(name.c_str());
+        std::unique_ptr<std::string> ansi = WideToAnsi(name);
         if (!ansi) {
             field[0] = '\0';
             return;

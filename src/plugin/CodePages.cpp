@@ -9,8 +9,7 @@ std::unique_ptr<std::u16string> AnsiToWide(const char* text) {
     return wide;
 }
 
-std::unique_ptr<std::string> WideToAnsi(const char16_t* text) {
-    if (!text) return nullptr;
+std::unique_ptr<std::string> WideToAnsi(std::u16string_view text) {
     auto ansi = std::make_unique<std::string>();
     if (!platform::WideToAnsi(text, *ansi)) return nullptr;
     return ansi;

@@ -3,7 +3,9 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 // Null stays null; a text the platform cannot convert also gives null.
 std::unique_ptr<std::u16string> AnsiToWide(const char* text);
-std::unique_ptr<std::string> WideToAnsi(const char16_t* text);
+// Every unit of text, embedded zeros too; null when the platform cannot convert it.
+std::unique_ptr<std::string> WideToAnsi(std::u16string_view text);

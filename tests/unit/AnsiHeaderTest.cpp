@@ -17,7 +17,7 @@ namespace {
 
 std::string Ansi(const std::u16string& text) {
     std::string ansi;
-    EXPECT_TRUE(platform::WideToAnsi(text.c_str(), ansi)) << Utf8(text);
+    EXPECT_TRUE(platform::WideToAnsi(text, ansi)) << Utf8(text);
     return ansi;
 }
 
@@ -103,6 +103,10 @@ TEST(AnsiHeader, NamesAreCutOnCharacterBoundariesInsideTheirFields) {
             const size_t length = strnlen(field, PK_NAME_ANSI);
             ASSERT_LT(length, size_t(PK_NAME_ANSI)) << c.what << (arcName ? " (ArcName)" : " (FileName)");
             EXPECT_EQ(std::string(field, length), c.expected) << c.what << (arcName ? " (ArcName)" : " (FileName)");
+            // Nothing past the terminator is written: the host's bytes stay.
+            EXPECT_EQ(std::string(field + length + 1, PK_NAME_ANSI - length - 1),
+                      std::string(PK_NAME_ANSI - length - 1, '\x7F'))
+                << c.what << (arcName ? " (ArcName)" : " (FileName)");
             EXPECT_EQ(ansi.Flags, 0x7F7F7F7F) << c.what << ": the field after FileName was written";
         }
     }

@@ -236,13 +236,13 @@ CivilTime LocalCivilTime(uint64_t utcFileTime) {
 }
 
 // Linux's "ANSI" text is UTF-8.
-bool AnsiToWide(const char* text, std::u16string& wide) {
-    wide = FromUtf8(text);
+bool AnsiToWide(std::string_view text, std::u16string& wide) {
+    wide = FromUtf8(std::string(text));
     return true;
 }
 
-bool WideToAnsi(const char16_t* text, std::string& ansi) {
-    ansi = ToUtf8(text);
+bool WideToAnsi(std::u16string_view text, std::string& ansi) {
+    ansi = ToUtf8(std::u16string(text));
     return true;
 }
 

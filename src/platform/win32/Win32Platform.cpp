@@ -213,23 +213,30 @@ CivilTime LocalCivilTime(uint64_t utcFileTime) {
     return time;
 }
 
-bool AnsiToWide(const char* text, std::u16string& wide) {
-    const int needed = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text, -1, nullptr, 0);
+// Both convert exactly the units given (the converters count no terminator then), and an
+// empty text, which the converters refuse, is simply empty.
+bool AnsiToWide(std::string_view text, std::u16string& wide) {
+    wide.clear();
+    if (text.empty()) return true;
+    const int size = int(text.size());
+    const int needed = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text.data(), size, nullptr, 0);
     if (needed <= 0) return false;
-    std::vector<wchar_t> buffer(needed, L'\0');
-    if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text, -1, buffer.data(), needed) <= 0) return false;
-    wide = U(buffer.data());
+    std::vector<wchar_t> buffer(size_t(needed), L'\0');
+    if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text.data(), size, buffer.data(), needed) != needed) return false;
+    wide.assign(buffer.begin(), buffer.end());
     return true;
 }
 
-bool WideToAnsi(const char16_t* text, std::string& ansi) {
-    const auto* wide = reinterpret_cast<const wchar_t*>(text);
-    const int needed = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, nullptr, 0, nullptr, nullptr);
+bool WideToAnsi(std::u16string_view text, std::string& ansi) {
+    ansi.clear();
+    if (text.empty()) return true;
+    const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+    const int size = int(text.size());
+    const int needed = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, size, nullptr, 0, nullptr, nullptr);
     if (needed <= 0) return false;
-    std::vector<char> buffer(needed, '\0');
-    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, buffer.data(), needed, nullptr, nullptr) <= 0)
+    ansi.resize(size_t(needed));
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, size, &ansi[0], needed, nullptr, nullptr) != needed)
         return false;
-    ansi = buffer.data();
     return true;
 }
 
