@@ -1,6 +1,7 @@
 #include "config/IniDocument.h"
 
 #include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -18,7 +19,6 @@ std::u16string ReadWhole(uint32_t size, Read read) {
         buffer.assign(size, u'\0');
         const uint32_t length = read(buffer.data(), size);
         if (length + 2 != size || size >= (1u << 30)) {
-            if (length == 0) return std::u16string();
             // Keep the list's own terminators: items end in NUL, the list in one more.
             return std::u16string(buffer.data(), std::min<size_t>(length + 1, size));
         }
@@ -26,15 +26,13 @@ std::u16string ReadWhole(uint32_t size, Read read) {
     }
 }
 
-// Walks a NUL-separated list ended by an empty item.
+// Walks a NUL-separated list ended by an empty item (or by its end).
 template <typename Visit>
-void ForEachItem(const std::u16string& list, Visit visit) {
-    size_t start = 0;
-    while (start < list.size() && list[start] != u'\0') {
-        size_t end = list.find(u'\0', start);
-        if (end == std::u16string::npos) end = list.size();
-        visit(list.substr(start, end - start));
-        start = end + 1;
+void ForEachItem(std::u16string_view list, Visit visit) {
+    while (!list.empty() && list.front() != u'\0') {
+        const size_t end = std::min(list.find(u'\0'), list.size());
+        visit(std::u16string(list.substr(0, end)));
+        list.remove_prefix(std::min(end + 1, list.size()));
     }
 }
 

@@ -1,14 +1,14 @@
 #include "modules/ModuleRecord.h"
 
+#include <algorithm>
+#include <string_view>
+
 void ModuleRecord::AddMasks(const char16_t* maskList) {
     if (!maskList) return;
-    const std::u16string list(maskList);
-    size_t start = 0;
-    while (start < list.size()) {
-        size_t end = list.find(u';', start);
-        if (end == std::u16string::npos) end = list.size();
-        if (end > start) masks.push_back(list.substr(start, end - start));
-        start = end + 1;
+    for (std::u16string_view list(maskList); !list.empty();) {
+        const size_t end = std::min(list.find(u';'), list.size());
+        if (end > 0) masks.emplace_back(list.substr(0, end));
+        list.remove_prefix(std::min(end + 1, list.size()));
     }
 }
 

@@ -12,6 +12,7 @@ TEST(ModuleRecord, AddMasksCutsAtSemicolons) {
         {u";*.iso;;*.img;", {u"*.iso", u"*.img"}},
         {u"*.iso; *.img", {u"*.iso", u" *.img"}},
         {u" *.img ", {u" *.img "}},
+        {u"*;a", {u"*", u"a"}},
         {u";;;", {}},
         {u"", {}},
         {nullptr, {}},
