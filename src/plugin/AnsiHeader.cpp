@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "plugin/CodePages.h"
 
@@ -16,30 +17,36 @@ std::u16string WideField(const PK_WCHAR* field) {
 
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit < 0xDC00; }
 
-// Shortens name to length code units, never leaving the first half of a surrogate pair at its
-// end (it would become a lone replacement character).
-void CutTo(std::u16string& name, size_t length) {
-    name.resize(length);
-    if (!name.empty() && IsHighSurrogate(name.back())) name.pop_back();
+// The first length code units of name, without the first half of a surrogate pair at the end
+// (it would become a lone replacement character).
+std::u16string_view Prefix(std::u16string_view name, size_t length) {
+    name = name.substr(0, length);
+    if (!name.empty() && IsHighSurrogate(name.back())) name.remove_suffix(1);
+    return name;
 }
 
 // Converts the longest prefix of name whose ANSI form fits the field with its terminator, so
-// that a multi-byte character is never cut in half. Unconvertible text gives an empty name.
+// that a multi-byte character is never cut in half. A prefix's ANSI form only grows with it,
+// so the longest is found by halving. Unconvertible text gives an empty name.
 void CopyName(char* field, const PK_WCHAR* wideField) {
-    std::u16string name = WideField(wideField);
-    if (name.size() > PK_NAME_ANSI - 1) CutTo(name, PK_NAME_ANSI - 1);  // every character is a byte at least
-    for (;;) {
-        std::unique_ptr<std::string> ansi = WideToAnsi(name);
+    const std::u16string name = WideField(wideField);
+    size_t fits = 0, tooLong = name.size() + 1;  // tooLong is never tried: nothing past the name
+    std::string fitting;
+    while (fits + 1 < tooLong) {
+        const size_t middle = fits + (tooLong - fits) / 2;
+        std::unique_ptr<std::string> ansi = WideToAnsi(Prefix(name, middle));
         if (!ansi) {
             field[0] = '\0';
             return;
         }
         if (ansi->size() < PK_NAME_ANSI) {
-            std::memcpy(field, ansi->c_str(), ansi->size() + 1);
-            return;
+            fits = middle;
+            fitting.swap(*ansi);
+        } else {
+            tooLong = middle;
         }
-        CutTo(name, name.size() - 1);
     }
+    std::memcpy(field, fitting.c_str(), fitting.size() + 1);
 }
 
 }  // namespace

@@ -45,6 +45,7 @@ std::vector<Case> NameCases() {
         {"259 ASCII letters fit", std::u16string(259, u'a'), std::string(259, 'a'), false},
         {"300 ASCII letters are cut to 259", std::u16string(300, u'a'), std::string(259, 'a'), false},
         {"an empty name", u"", "", false},
+        {"one letter", u"a", "a", false},
     };
     for (const std::u16string c : {u"\u00E9", u"\u3042", u"\u4E2D", u"\u20AC"}) {
         const std::string ansi = Ansi(c);
@@ -72,6 +73,11 @@ std::vector<Case> NameCases() {
                          std::string(before - 1, 'a') + pairAnsi, true});
         cases.push_back({"surrogate pairs only", Repeat(pair, 129), Repeat(pairAnsi, 259 / pairAnsi.size()), true});
     }
+    // Past 259 code units a name may still fit: a pair is two units but one character, which
+    // single-byte code pages write as one byte.
+    const std::string lastPair = 258 + pairAnsi.size() <= 259 ? pairAnsi : "";
+    cases.push_back({"a pair in units 259 and 260 stays when its ANSI form fits", std::u16string(258, u'a') + pair,
+                     std::string(258, 'a') + lastPair, false});
     // The lowest pair ends in U+DC00: cutting the letter after it must leave the pair alone.
     const std::u16string lowest = u"\U00010000";
     const std::string lowestAnsi = Ansi(lowest);

@@ -64,21 +64,29 @@ TEST(DirectoryTimes, ListedFoldersAboveAnExtractedEntryGetTheirTimesBack) {
     }
 }
 
-// A host that extracts into the current folder passes the entry's name as the whole target.
+// A host that extracts into the current folder passes the entry's name as the whole target; one
+// letter more before it is a folder of the host's own.
 TEST(DirectoryTimes, ATargetThatIsTheNameItselfIsInTheCurrentFolder) {
-    TempFolder folder;
-    const fs::path previous = fs::current_path();
-    fs::current_path(folder.Path());
-    fs::create_directories("docs");
-    WriteFile("docs/a.txt", "x");
-    fs::create_directory("reference");
-    platform::SetDirectoryTime(u"reference", kListedTime);
+    const struct {
+        const char* target;
+        const char* folder;
+        bool restored;
+    } cases[] = {{"docs/a.txt", "docs", true}, {"xdocs/a.txt", "xdocs", false}};
+    for (const auto& c : cases) {
+        TempFolder folder;
+        const fs::path previous = fs::current_path();
+        fs::current_path(folder.Path());
+        fs::create_directories(c.folder);
+        WriteFile(c.target, "x");
+        fs::create_directory("reference");
+        platform::SetDirectoryTime(u"reference", kListedTime);
 
-    DirectoryTimes times;
-    times.NoteListed(u"docs", kDirectory, kListedTime);
-    times.NoteExtracted(u"docs/a.txt", u"docs/a.txt");
-    times.Restore();
-    const bool restored = fs::last_write_time("docs") == fs::last_write_time("reference");
-    fs::current_path(previous);
-    EXPECT_TRUE(restored);
+        DirectoryTimes times;
+        times.NoteListed(u"docs", kDirectory, kListedTime);
+        times.NoteExtracted(u"docs/a.txt", fs::u8path(c.target).u16string());
+        times.Restore();
+        const bool restored = fs::last_write_time(c.folder) == fs::last_write_time("reference");
+        fs::current_path(previous);
+        EXPECT_EQ(restored, c.restored) << c.target;
+    }
 }
