@@ -8,11 +8,10 @@
 
 namespace {
 
-std::u16string WideField(const PK_WCHAR* field) {
-    const auto* text = reinterpret_cast<const char16_t*>(field);
-    size_t length = 0;
-    while (length < PK_NAME_WIDE && text[length]) ++length;
-    return std::u16string(text, length);
+// The name in a wide field: up to its terminator, or the whole field when it has none.
+std::u16string_view WideField(const PK_WCHAR* field) {
+    const std::u16string_view whole(reinterpret_cast<const char16_t*>(field), PK_NAME_WIDE);
+    return whole.substr(0, whole.find(u'\0'));
 }
 
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit < 0xDC00; }
@@ -29,21 +28,21 @@ std::u16string_view Prefix(std::u16string_view name, size_t length) {
 // that a multi-byte character is never cut in half. A prefix's ANSI form only grows with it,
 // so the longest is found by halving. Unconvertible text gives an empty name.
 void CopyName(char* field, const PK_WCHAR* wideField) {
-    const std::u16string name = WideField(wideField);
-    size_t fits = 0, tooLong = name.size() + 1;  // tooLong is never tried: nothing past the name
+    const std::u16string_view name = WideField(wideField);
+    size_t fits = 0, longest = name.size();  // the answer lies in [fits, longest]
     std::string fitting;
-    while (fits + 1 < tooLong) {
-        const size_t middle = fits + (tooLong - fits) / 2;
+    while (fits < longest) {
+        const size_t middle = longest - (longest - fits) / 2;  // above fits, so that each step moves
         std::unique_ptr<std::string> ansi = WideToAnsi(Prefix(name, middle));
         if (!ansi) {
-            field[0] = '\0';
-            return;
+            fitting.clear();
+            break;
         }
         if (ansi->size() < PK_NAME_ANSI) {
             fits = middle;
             fitting.swap(*ansi);
         } else {
-            tooLong = middle;
+            longest = middle - 1;
         }
     }
     std::memcpy(field, fitting.c_str(), fitting.size() + 1);

@@ -83,6 +83,8 @@ std::vector<Case> NameCases() {
     const std::string lowestAnsi = Ansi(lowest);
     if (lowestAnsi.size() >= 3 && Ansi(lowest.substr(0, 1)).size() < lowestAnsi.size()) {
         const size_t before = 259 - lowestAnsi.size();
+        cases.push_back({"the lowest pair ending at byte 260 goes whole", std::u16string(260 - lowestAnsi.size(), u'a') + lowest,
+                         std::string(260 - lowestAnsi.size(), 'a'), true});
         cases.push_back({"a surrogate pair before a cut letter stays whole", std::u16string(before, u'a') + lowest + u"b",
                          std::string(before, 'a') + lowestAnsi, true});
     }
