@@ -192,10 +192,12 @@ TEST(OutOfMemory, NoExceptionLeavesAnExportAndEveryContainerIsClosed) {
     const TempFolder target;
     std::u16string plain = modules.File("plain.scr"), unprepared = modules.File("unprepared.scr");
     std::u16string destination = target.Directory() + u"out", name = u"entry";
+    std::u16string refused = modules.File("refused.bin");  // no module claims it
     std::string ansiPlain = Utf8(plain), ansiDestination = Utf8(destination), ansiName = "entry";
+    std::string ansiRefused = Utf8(refused);
     const long runs = oom::ForEachFailingAllocation([&](long nth, auto disarm) {
         ResetHost();
-        int read = 0, readAnsi = 0, extracted = 0, extractedAnsi = 0;
+        int read = 0, readAnsi = 0, extracted = 0, extractedAnsi = 0, claimed = 0, claimedAnsi = 0;
         const bool escaped = Escapes([&] {
             tOpenArchiveDataW data{};
             data.ArcName = W(plain);
@@ -210,6 +212,8 @@ TEST(OutOfMemory, NoExceptionLeavesAnExportAndEveryContainerIsClosed) {
             }
             plugin.CanYouHandleThisFileW(W(plain));
             plugin.CanYouHandleThisFile(&ansiPlain[0]);
+            claimed = plugin.CanYouHandleThisFileW(W(refused));
+            claimedAnsi = plugin.CanYouHandleThisFile(&ansiRefused[0]);
             tOpenArchiveData ansiData{};
             ansiData.ArcName = &ansiPlain[0];
             plugin.CloseArchive(plugin.OpenArchive(&ansiData));
@@ -222,6 +226,9 @@ TEST(OutOfMemory, NoExceptionLeavesAnExportAndEveryContainerIsClosed) {
         EXPECT_TRUE(OneOf(readAnsi, {0, E_NO_MEMORY})) << readAnsi;
         EXPECT_TRUE(OneOf(extracted, {0, E_NO_MEMORY})) << extracted;
         EXPECT_TRUE(OneOf(extractedAnsi, {0, E_NO_MEMORY})) << extractedAnsi;
+        // A probe that ran out of memory claims nothing.
+        EXPECT_EQ(claimed, 0) << "allocation " << nth;
+        EXPECT_EQ(claimedAnsi, 0) << "allocation " << nth;
         ExpectContainersBalanced(nth);
     });
     EXPECT_GT(runs, 20);
