@@ -151,7 +151,6 @@ PK_EXPORT int PK_CALL ProcessFileW(PK_HANDLE handle, int operation, PK_WCHAR* de
 }
 
 PK_EXPORT int PK_CALL ProcessFile(PK_HANDLE handle, int operation, char* destPath, char* destName) {
-    if (!ArchiveOf(handle)) return E_EOPEN;
     try {
         std::unique_ptr<std::u16string> path = AnsiToWide(destPath);
         std::unique_ptr<std::u16string> name = AnsiToWide(destName);
