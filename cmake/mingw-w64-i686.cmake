@@ -9,4 +9,6 @@ set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Each program through the Wine loader of its word size; 77 (skipped) where it cannot run.
+get_filename_component(MORVANE_RUN_WINDOWS ${CMAKE_CURRENT_LIST_DIR}/../scripts/run-windows.sh ABSOLUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${MORVANE_RUN_WINDOWS})

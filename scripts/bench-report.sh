@@ -29,7 +29,7 @@ seconds() { awk -v s="$1" 'BEGIN { if (s == "nan") print "–"; else if (s < 1) 
 nanos() { awk -v s="$1" 'BEGIN { printf "%.0f ns", s * 1e9 }'; }
 
 cpu="$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)"
-machine="$cpu, $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) of memory, $(uname -sr), $(wine --version 2>/dev/null || echo 'no Wine'), shared with other work while it ran"
+machine="$cpu, $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) of memory, $(uname -sr), $("$(. "$(dirname "$0")/machine.sh" && wine64_loader)" --version 2>/dev/null || echo 'no Wine'), shared with other work while it ran"
 commit="$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
 
 b1_plugin="$(values b1.instructions.plugin)" b1_direct="$(values b1.instructions.direct)"

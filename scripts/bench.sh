@@ -29,7 +29,7 @@ if [ "$do_build" = 1 ]; then
   "$root/scripts/setup.sh" >/dev/null
   "$root/scripts/build.sh" linux win64 win32 >/dev/null
 fi
-for tool in tar bsdtar cp valgrind gnuplot wine; do
+for tool in tar bsdtar cp valgrind gnuplot wineserver; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing (scripts/setup.sh installs it)" >&2; exit 3; }
 done
 . "$root/scripts/wine-session.sh"
@@ -88,7 +88,7 @@ wcxhost() {  # BUILD ARGS... (paths as /…)
   else
     local args=() a
     for a in "$@"; do [[ "$a" == /* ]] && args+=("$(winpath "$a")") || args+=("$a"); done
-    wine "$build/$b/wcxhost.exe" "${args[@]}"
+    "$root/scripts/run-windows.sh" "$build/$b/wcxhost.exe" "${args[@]}"
   fi
 }
 driver() {  # BUILD ARGS...
@@ -99,7 +99,7 @@ driver() {  # BUILD ARGS...
   else
     local args=() a
     for a in "$@"; do [[ "$a" == /* ]] && args+=("$(winpath "$a")") || args+=("$a"); done
-    wine "$build/$b/bench/morvane_bench.exe" "${args[@]}"
+    "$root/scripts/run-windows.sh" "$build/$b/bench/morvane_bench.exe" "${args[@]}"
   fi
 }
 

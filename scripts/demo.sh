@@ -16,6 +16,7 @@ if [ $# -lt 1 ] || [ $# -gt 2 ] || [ ! -d "$1" ]; then
   exit 2
 fi
 build="$(cd "$1" && pwd)"
+run_windows="$(cd "$(dirname "$0")" && pwd)/run-windows.sh"
 own="${2:-}"
 if [ -n "$own" ]; then
   [ -f "$own" ] || { echo "demo: no archive $own" >&2; exit 2; }
@@ -25,9 +26,9 @@ fi
 if [ -f "$build/Morvane.wcx64" ] && [ -f "$build/formats.so" ]; then  # the Linux release build
   plugin=Morvane.wcx64 ini=morvane64.ini module=formats.so host=("$build/wcxhost")
 elif [ -f "$build/Morvane.wcx64" ]; then
-  plugin=Morvane.wcx64 ini=morvane64.ini module=formats.dll host=(wine "$build/wcxhost.exe")
+  plugin=Morvane.wcx64 ini=morvane64.ini module=formats.dll host=("$run_windows" "$build/wcxhost.exe")
 elif [ -f "$build/Morvane.wcx" ]; then
-  plugin=Morvane.wcx ini=morvane.ini module=formats.dll host=(wine "$build/wcxhost.exe")
+  plugin=Morvane.wcx ini=morvane.ini module=formats.dll host=("$run_windows" "$build/wcxhost.exe")
 elif [ -f "$build/Morvane.so" ]; then
   plugin=Morvane.so ini=morvane64.ini module=formats.so host=("$build/wcxhost")
 else
@@ -41,7 +42,9 @@ if [ -z "$own" ] && ! command -v bsdtar > /dev/null; then
   echo "demo: bsdtar makes the sample archives: install libarchive-tools (scripts/setup.sh does)" >&2
   exit 2
 fi
-export WINEPREFIX="${WINEPREFIX:-$HOME/.morvane-wine}" WINEDEBUG="${WINEDEBUG:--all}"
+if [ "${host[0]}" = "$run_windows" ]; then
+  "$run_windows" --check "${host[1]}" || exit
+fi
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/morvane-demo.XXXXXX")"
 if [ "${MORVANE_DEMO_KEEP:-0}" = 1 ]; then
@@ -98,7 +101,7 @@ fi
 cd "$work"
 # wcxhost takes the paths as given; Wine finds the Linux file system on drive Z:.
 to_host() {
-  if [ "${host[0]}" = wine ]; then printf 'Z:%s' "$1"; else printf '%s' "$1"; fi
+  if [ "${host[0]}" = "$run_windows" ]; then printf 'Z:%s' "$1"; else printf '%s' "$1"; fi
 }
 
 problems=0

@@ -14,14 +14,14 @@ printf 'MORVANE-TEST-CONTAINER\nopen\t*\t1\npassword\tsecret\n' > "$stage/protec
 capture() {  # output-png ini-text
   printf '%s' "$2" > "$stage/morvane64.ini"
   xvfb-run -a -s "-screen 0 560x240x24" bash -c '
-    wine explorer /desktop=morvane,560x240 "$0/wcxhost.exe" --show-dialogs probe "$0/Morvane.wcx64" "$0/protected.bin" >/dev/null 2>&1 &
+    "$1" explorer /desktop=morvane,560x240 "$0/wcxhost.exe" --show-dialogs probe "$0/Morvane.wcx64" "$0/protected.bin" >/dev/null 2>&1 &
     sleep 25
-    import -window root "$1"
-    wineserver -k || true' "$stage" "$stage/shot.png"
+    import -window root "$2"
+    wineserver -k || true' "$stage" "$root/scripts/run-windows.sh" "$stage/shot.png"
   convert "$stage/shot.png" -trim +repage "$1"
 }
 
-wineboot -i >/dev/null 2>&1 || true
+"$root/scripts/run-windows.sh" wineboot -i >/dev/null 2>&1 || true
 capture "$root/docs/failure-report.png" $'[General]\nVerboseModuleLoad=1\n[Modules]\niso=iso.dll\ncab=modules\\cab.dll\nold=testmodule.dll\n[old]\nVersion=3\n'
 capture "$root/docs/password-dialog.png" $'[Modules]\ntest=testmodule.dll\n'
 echo "screenshots: docs/failure-report.png docs/password-dialog.png"

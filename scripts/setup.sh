@@ -1,39 +1,59 @@
 #!/usr/bin/env bash
-# Prepares a Debian 12 machine for building and testing Morvane: packages (with the i386
-# architecture for 32-bit Wine), the Debian sources and static Windows builds of the formats
-# sub-module's libraries (cached under build/third-party), and a Wine prefix with the null
-# graphics driver. Safe to rerun.
-#   setup.sh [TRIPLET...]   third-party libraries for these Windows triplets only (default: both)
+# Prepares a Debian 12 machine for building and testing Morvane. Safe to rerun: what is there is
+# kept, so a second run costs seconds.
+#   setup.sh           what the tests need: both Windows word sizes, 64-bit and 32-bit Wine, the
+#                      Linux builds' tools, Double Commander. Where the machine runs no 32-bit x86
+#                      code, i386 programs are made to run through qemu-user-static; where even
+#                      that cannot be done, the 32-bit Wine tests are reported as skipped.
+#   setup.sh --demo    what the main job needs: the 64-bit Windows build and 64-bit Wine only
+# Both fetch Debian's sources of the formats sub-module's libraries and build them for Windows
+# (cached under build/third-party), and make a Wine prefix with the null graphics driver.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+. "$root/scripts/packages.sh"
+. "$root/scripts/machine.sh"
 
-packages=(cmake ninja-build g++ mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-          g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32
-          binutils-mingw-w64 googletest wine wine64 wine32:i386 tar xvfb x11-apps imagemagick
+demo=0
+if [ "${1:-}" = --demo ]; then demo=1; shift; fi
+[ $# -eq 0 ] || { echo "usage: $0 [--demo]" >&2; exit 2; }
+
+# The 64-bit plug-in, the formats sub-module and wcxhost, built and shown under 64-bit Wine.
+demo_packages=(cmake ninja-build make g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32
+               binutils-mingw-w64-x86-64 googletest wine wine64 libz-mingw-w64-dev dpkg-dev
+               libarchive-tools zip xz-utils tar)
+test_packages=(g++ g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
+          xvfb x11-apps imagemagick
           # The fuzz targets and the ThreadSanitizer build.
           clang libclang-rt-14-dev
           # Double Commander, the real Linux host, and what drives it on a virtual display.
           doublecmd-gtk xdotool xclip
-          # The formats sub-module: libarchive for Linux, zlib for Windows, the tools that unpack
-          # Debian's sources, and the real tools its tests make archives with.
-          libarchive-dev libz-mingw-w64-dev dpkg-dev
-          libarchive-tools zip unzip p7zip-full gcab cpio zstd lz4 xz-utils bzip2
+          # The formats sub-module's Linux build, and the real tools its tests make archives with.
+          libarchive-dev unzip p7zip-full gcab cpio zstd lz4 bzip2
           # scripts/bench.sh: instruction counts and its plot.
           valgrind gnuplot-nox)
 
-as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
-
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
-  dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
-  # Another install may hold dpkg's lock: wait for it rather than fail.
-  as_root apt-get -o DPkg::Lock::Timeout=900 update -qq
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq \
-    --no-install-recommends "${missing[@]}" >/dev/null
+if [ "$demo" = 1 ]; then
+  install_packages "${demo_packages[@]}"
+  triplets=(x86_64-w64-mingw32)
+else
+  install_packages "${demo_packages[@]}" "${test_packages[@]}"
+  triplets=(x86_64-w64-mingw32 i686-w64-mingw32)
+  # 32-bit Wine: where i386 programs do not run, through user-mode emulation.
+  i386_reason="$(i386_unrunnable_reason)"
+  if [ -n "$i386_reason" ]; then
+    echo "setup: $i386_reason; registering qemu-user-static for i386 programs"
+    install_packages qemu-user-static
+    if ! emulation_problem="$(register_i386_emulation)"; then
+      echo "setup: i386 emulation cannot be registered ($emulation_problem)" >&2
+    fi
+    i386_reason="$(i386_unrunnable_reason)"
+  fi
+  if [ -z "$i386_reason" ]; then
+    dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
+    install_packages wine32:i386
+  else
+    echo "setup: warning: $i386_reason even with qemu-user-static; the 32-bit Windows tests will be skipped" >&2
+  fi
 fi
 
 # ---- Debian's sources of the libraries that the Windows formats sub-module links statically ----
@@ -97,22 +117,28 @@ add_debian_sources() {
     printf '%s\n' "$wanted" | as_root tee "$list" >/dev/null
   fi
   # The source index may be missing although the entries exist (a first update that failed).
-  if [ "$(apt-cache showsrc libarchive 2>/dev/null | grep -c '^Package:')" -eq 0 ]; then
-    as_root apt-get -o DPkg::Lock::Timeout=900 update -qq
-  fi
+  offered src:libarchive || update_indexes src:libarchive
 }
 add_debian_sources
 # Static Windows libraries for the formats sub-module, built once into build/third-party.
-"$root/scripts/third-party.sh" "$@"
+"$root/scripts/third-party.sh" "${triplets[@]}"
 
+# The Wine prefix. One that 32-bit programs use must be made through the 32-bit loader: a prefix
+# that the 64-bit loader made alone cannot load 32-bit programs later.
 export WINEPREFIX="${WINEPREFIX:-$HOME/.morvane-wine}"
 export WINEDEBUG=-all
-if [ ! -f "$WINEPREFIX/.morvane-ready" ]; then
-  echo "setup: creating the Wine prefix $WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
-  timeout 120 wineserver -w || true  # bounded: a persistent server never exits
+kind=win64
+[ "$demo" = 0 ] && [ -z "$(wine32_unrunnable_reason)" ] && kind=wow64
+made="$(cat "$WINEPREFIX/.morvane-ready" 2>/dev/null || true)"
+if [ "$made" != "$kind" ] && [ "$made" != wow64 ]; then
+  [ -e "$WINEPREFIX" ] && { wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"; }
+  echo "setup: creating the Wine prefix $WINEPREFIX ($kind; under emulation this takes minutes)"
+  loader="$(wine64_loader)"
+  [ "$kind" = wow64 ] && loader="$wine32_loader"
+  "$loader" wineboot.exe -i >/dev/null 2>&1 || true
+  timeout 900 wineserver -w || true  # bounded: a persistent server never exits
   # The null driver lets dialogs and message boxes run without a display.
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-  timeout 120 wineserver -w || true  # bounded: a persistent server never exits
-  touch "$WINEPREFIX/.morvane-ready"
+  "$(wine64_loader)" reg.exe add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+  timeout 120 wineserver -w || true
+  echo "$kind" > "$WINEPREFIX/.morvane-ready"
 fi

@@ -15,7 +15,7 @@ triplets=("$@")
 [ ${#triplets[@]} -gt 0 ] || triplets=(x86_64-w64-mingw32 i686-w64-mingw32)
 packages=(libarchive xz-utils bzip2 libzstd lz4 expat)
 jobs=2
-log="$cache/build.log"
+log="$cache/logs/fetch.log"
 
 mkdir -p "$cache/sources"
 
@@ -137,28 +137,60 @@ build_libarchive() {
   cp "$source/libarchive/archive.h" "$source/libarchive/archive_entry.h" "$prefix/include/"
 }
 
+# Runs one step in the background, into a log of its own; its stamp is written when it succeeds.
+start_step() {  # STEP:PACKAGE
+  local step="${1%%:*}" package="${1#*:}"
+  rm -f "$prefix/.built-$step"
+  (
+    log="$cache/logs/$triplet-$step.log"
+    : > "$log"
+    "build_$step" >> "$log" 2>&1
+    fingerprint "$step" "$package" > "$prefix/.built-$step"
+  ) &
+  running+=("$!:$triplet:$step")
+}
+
+# Waits for every running step; names each that failed, with the end of its log.
+wait_steps() {
+  local entry failed=0
+  for entry in "${running[@]}"; do
+    if ! wait "${entry%%:*}"; then
+      entry="${entry#*:}"
+      echo "third-party: building ${entry#*:} for ${entry%%:*} failed; the end of $cache/logs/${entry%%:*}-${entry#*:}.log:" >&2
+      tail -n 30 "$cache/logs/${entry%%:*}-${entry#*:}.log" >&2
+      failed=1
+    fi
+  done
+  running=()
+  return $failed
+}
+
+mkdir -p "$cache/logs"
+running=()
 for package in "${packages[@]}"; do
-  fetch "$package"
+  fetch "$package" &
+  running+=("$!")
 done
-exec 3>&2
-set -E
-trap 'echo "third-party: the build for $triplet failed; the end of $log:" >&3; tail -n 30 "$log" >&3' ERR
+for pid in "${running[@]}"; do wait "$pid"; done
+running=()
+
 cflags="-O2 -ffunction-sections -fdata-sections"
-# step:package, in build order: libarchive needs the others' headers.
-steps=(bzip2:bzip2 lz4:lz4 zstd:libzstd xz:xz-utils expat:expat libarchive:libarchive)
-for triplet in "${triplets[@]}"; do
-  case "$triplet" in
-    x86_64-w64-mingw32 | i686-w64-mingw32) ;;
-    *) echo "third-party: unknown triplet $triplet" >&2; exit 2 ;;
-  esac
+# step:package. libarchive needs the others' headers and libraries; those need nothing of each
+# other, so they build side by side, and both triplets at once: most of this time is spent in
+# configure scripts, one process each.
+steps=(bzip2:bzip2 lz4:lz4 zstd:libzstd xz:xz-utils expat:expat)
+last=libarchive:libarchive
+
+# Builds one triplet's libraries; what is already built from the same code, flags and sources is kept.
+build_triplet() {  # TRIPLET
+  triplet="$1"
   prefix="$cache/$triplet"
-  # A step is done when its stamp names the same code, flags and source version.
-  todo=()
-  for step in "${steps[@]}"; do
+  local todo=() step
+  for step in "${steps[@]}" "$last"; do
     [ "$(cat "$prefix/.built-${step%%:*}" 2>/dev/null)" = "$(fingerprint "${step%%:*}" "${step#*:}")" ] || todo+=("$step")
   done
-  [ ${#todo[@]} -gt 0 ] || continue
-  echo "third-party: building ${todo[*]%%:*} for $triplet (a few minutes, once; log: $log)"
+  [ ${#todo[@]} -gt 0 ] || return 0
+  echo "third-party: building ${todo[*]%%:*} for $triplet (a few minutes, once; logs: $cache/logs)"
   cc="$triplet-gcc-posix" ar="$triplet-ar"
   build="$cache/build-$triplet"
   rm -rf "$build"
@@ -176,10 +208,29 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 TOOLCHAIN
+  running=()
   for step in "${todo[@]}"; do
-    rm -f "$prefix/.built-${step%%:*}"
-    "build_${step%%:*}" >> "$log" 2>&1
-    fingerprint "${step%%:*}" "${step#*:}" > "$prefix/.built-${step%%:*}"
+    [ "$step" = "$last" ] || start_step "$step"
   done
+  wait_steps
+  if [[ " ${todo[*]} " == *" $last "* ]]; then
+    start_step "$last"
+    wait_steps
+  fi
   rm -rf "$build"
+}
+
+for triplet in "${triplets[@]}"; do
+  case "$triplet" in
+    x86_64-w64-mingw32 | i686-w64-mingw32) ;;
+    *) echo "third-party: unknown triplet $triplet" >&2; exit 2 ;;
+  esac
 done
+pids=()
+for triplet in "${triplets[@]}"; do
+  build_triplet "$triplet" &
+  pids+=("$!")
+done
+status=0
+for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+exit $status

@@ -9,4 +9,4 @@ else
 fi
 # Start Wine's background services now, away from our pipes: started by the first program they
 # would inherit its output pipe and keep a reader such as CTest waiting for it to close.
-wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+"$(dirname "${BASH_SOURCE[0]}")/run-windows.sh" cmd /c exit >/dev/null 2>&1 </dev/null || true

@@ -16,6 +16,6 @@ ln -s /dev/full "$work/full/full.bin"
 
 export MORVANE_FAULT_ARCHIVE="$work/faults.tar" MORVANE_FAULT_FULL="$work/full"
 case "$program" in
-  *.exe) wine "$program" ;;
+  *.exe) "$(dirname "$0")/../../scripts/run-windows.sh" "$program" ;;
   *) "$program" ;;
 esac

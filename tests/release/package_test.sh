@@ -134,11 +134,16 @@ if [ $shipped_formats -eq 1 ]; then
 fi
 files="$(cd src && find . -type f | sed 's|^\./||' | tr '/' '\\' | sort)"
 
+run_windows="$repo/scripts/run-windows.sh"
 for pair in "win64:Morvane.wcx64" "win32:Morvane.wcx"; do
   host="$builds/${pair%%:*}/wcxhost.exe" plugin="unpacked/${pair#*:}"
+  if ! reason="$("$run_windows" --check "$host" 2>&1)"; then
+    echo "SKIP: ${pair#*:} as shipped: $reason"
+    continue
+  fi
   for sample in "${samples[@]}"; do
     what="${pair#*:} as shipped, $sample"
-    timeout 300 wine "$host" list "$plugin" "$sample" > list.txt 2> list.err
+    timeout 300 "$run_windows" "$host" list "$plugin" "$sample" > list.txt 2> list.err
     status=$?
     missing="$(while IFS= read -r file; do
       tr -d '\r' < list.txt | grep -qF -- "$file" || echo "$file"; done <<< "$files")"
@@ -148,7 +153,7 @@ for pair in "win64:Morvane.wcx64" "win32:Morvane.wcx"; do
       fail "$what: wcxhost list exited with $status; missing: $missing; $(head -c 300 list.err)"
     fi
     rm -rf out
-    timeout 300 wine "$host" extract "$plugin" "$sample" out > extract.txt 2> extract.err
+    timeout 300 "$run_windows" "$host" extract "$plugin" "$sample" out > extract.txt 2> extract.err
     status=$?
     if [ $status -eq 0 ] && diff -r src out > diff.txt; then
       pass "$what: wcxhost extract reproduces the source tree"

@@ -12,13 +12,14 @@ if [ $# -ne 1 ] || [ ! -d "$1/plugin" ]; then
   exit 2
 fi
 build="$(cd "$1" && pwd)"
+run_windows="$(cd "$(dirname "$0")/../.." && pwd)/scripts/run-windows.sh"
 if [ -f "$build/Morvane.wcx64" ] && [ -f "$build/wcxhost" ]; then  # the Linux release build
   plugin=Morvane.wcx64 ini=morvane64.ini host=("$build/wcxhost") windows=0 testmodule=testmodule.so
 elif [ -f "$build/Morvane.wcx64" ]; then
-  plugin=Morvane.wcx64 ini=morvane64.ini host=(wine "$build/wcxhost.exe") windows=1
+  plugin=Morvane.wcx64 ini=morvane64.ini host=("$run_windows" "$build/wcxhost.exe") windows=1
   testmodule=testmodule.dll
 elif [ -f "$build/Morvane.wcx" ]; then
-  plugin=Morvane.wcx ini=morvane.ini host=(wine "$build/wcxhost.exe") windows=1 testmodule=testmodule.dll
+  plugin=Morvane.wcx ini=morvane.ini host=("$run_windows" "$build/wcxhost.exe") windows=1 testmodule=testmodule.dll
 elif [ -f "$build/Morvane.so" ]; then
   plugin=Morvane.so ini=morvane64.ini host=("$build/wcxhost") windows=0 testmodule=testmodule.so
 else
@@ -28,7 +29,9 @@ fi
 # The Linux release build keeps its test module in the folder of its own tests.
 testmodule_path="$build/testmodules/$testmodule"
 [ -f "$testmodule_path" ] || testmodule_path="$build/tests/linux/submodule/$testmodule"
-export WINEPREFIX="${WINEPREFIX:-$HOME/.morvane-wine}" WINEDEBUG=-all
+if [ "${host[0]}" = "$run_windows" ]; then
+  "$run_windows" --check "${host[1]}" || exit  # 77: skipped, a 32-bit program where none runs
+fi
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/wcxhost-as-a-user.XXXXXX")"
 trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
