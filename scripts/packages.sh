@@ -49,20 +49,53 @@ update_indexes() {  # PACKAGE...
   return 1
 }
 
+# Multi-Arch "same" packages need one version in both architectures. When an amd64 one came from
+# the security suite and that suite's i386 index could not be fetched, its i386 twin cannot follow:
+# prints the PACKAGE:amd64=VERSION requests that take such amd64 packages back to the version the
+# twin can have, found by simulating the install until it resolves. Fails when it does not.
+twin_versions() {  # CODENAME PACKAGE...
+  local codename="$1" round plan package candidate installed requests=()
+  shift
+  for round in 1 2 3 4 5 6 7 8; do
+    if plan="$(apt-get install -s --no-install-recommends --allow-downgrades -t "$codename" "$@" "${requests[@]}" 2>&1)"; then
+      grep -q '^Remv ' <<< "$plan" && return 1  # never by removing what is there
+      printf '%s\n' "${requests[@]}"
+      return 0
+    fi
+    local added=0
+    for package in $(sed -n 's/.* Depends: \([^ ]*\):i386 .*/\1/p' <<< "$plan" | sort -u); do
+      candidate="$(apt-cache policy "$package:i386" 2>/dev/null | sed -n 's/^ *Candidate: //p')"
+      installed="$(dpkg-query -W -f='${Version}' "$package:amd64" 2>/dev/null || true)"
+      if [ -n "$installed" ] && [ -n "$candidate" ] && [ "$candidate" != "(none)" ] && [ "$candidate" != "$installed" ] &&
+         [[ " ${requests[*]} " != *" $package:amd64="* ]]; then
+        requests+=("$package:amd64=$candidate")
+        added=1
+      fi
+    done
+    [ "$added" = 1 ] || return 1
+  done
+  return 1
+}
+
 install_packages() {  # PACKAGE...
-  local missing codename
+  local missing codename first
   mapfile -t missing < <(missing_packages "$@")
   [ ${#missing[@]} -gt 0 ] || return 0
   echo "setup: installing ${missing[*]}"
   update_indexes "${missing[@]}" || return 1
   apt_get install -y -qq --no-install-recommends "${missing[@]}" >>"$apt_log" 2>&1 && return 0
-  codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
-  local first
   first="$(apt_error)"
-  if [ -n "$codename" ]; then
-    echo "setup: the install did not resolve (${first:-see $apt_log}); again with the release's own suite first (-t $codename)" >&2
-    apt_get install -y -qq --no-install-recommends -t "$codename" "${missing[@]}" >>"$apt_log" 2>&1 && return 0
+  codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
+  [ -n "$codename" ] || { echo "setup: cannot install ${missing[*]}: apt-get install failed (${first:-see $apt_log})" >&2; return 1; }
+  echo "setup: the install did not resolve (${first:-see $apt_log}); again with the release's own suite first (-t $codename)" >&2
+  apt_get install -y -qq --no-install-recommends -t "$codename" "${missing[@]}" >>"$apt_log" 2>&1 && return 0
+  local twins
+  if twins="$(twin_versions "$codename" "${missing[@]}")" && [ -n "$twins" ]; then
+    mapfile -t twins <<< "$twins"
+    echo "setup: again with -t $codename, taking ${twins[*]} back to the version of its i386 twin" >&2
+    apt_get install -y -qq --no-install-recommends --allow-downgrades -t "$codename" "${missing[@]}" "${twins[@]}" \
+      >>"$apt_log" 2>&1 && return 0
   fi
-  echo "setup: cannot install ${missing[*]}: apt-get install failed${codename:+, and again with -t $codename} ($(apt_error); log: $apt_log)" >&2
+  echo "setup: cannot install ${missing[*]}: apt-get install failed, again with -t $codename, and with amd64 packages at their i386 twins' versions ($(apt_error); log: $apt_log)" >&2
   return 1
 }
