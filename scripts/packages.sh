@@ -6,7 +6,8 @@
 #   install_packages PACKAGE...   installs those that are missing; nothing to do costs no update
 #   update_indexes PACKAGE...     apt-get update; a failure stops only when an index lacks one of
 #                                 them (src:NAME for a source package)
-# apt's output goes to $apt_log.
+# apt's output goes to $apt_log. No "grep -q" at a pipe's end: under pipefail, the writer it
+# leaves behind fails the pipeline.
 
 apt_log="${TMPDIR:-/tmp}/morvane-apt.log"
 
@@ -18,7 +19,7 @@ apt_get() { as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Ti
 missing_packages() {  # PACKAGE...
   local package
   for package in "$@"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || echo "$package"
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep "install ok installed" >/dev/null || echo "$package"
   done
 }
 
@@ -28,8 +29,8 @@ apt_error() { grep -E '^(E|W): ' "$apt_log" 2>/dev/null | tail -n 1 | cut -c1-30
 # Whether an index offers PACKAGE (src:NAME: the source package NAME).
 offered() {  # PACKAGE
   case "$1" in
-    src:*) apt-cache showsrc "${1#src:}" 2>/dev/null | grep -q '^Package:' ;;
-    *) apt-cache policy "$1" 2>/dev/null | sed -n 's/^ *Candidate: //p' | grep -qvx '(none)' ;;
+    src:*) apt-cache showsrc "${1#src:}" 2>/dev/null | grep "^Package:" >/dev/null ;;
+    *) apt-cache policy "$1" 2>/dev/null | sed -n 's/^ *Candidate: //p' | grep -vx "(none)" >/dev/null ;;
   esac
 }
 

@@ -49,7 +49,7 @@ else
     i386_reason="$(i386_unrunnable_reason)"
   fi
   if [ -z "$i386_reason" ]; then
-    dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
+    dpkg --print-foreign-architectures | grep -x i386 >/dev/null || as_root dpkg --add-architecture i386
     install_packages wine32:i386
   else
     echo "setup: warning: $i386_reason even with qemu-user-static; the 32-bit Windows tests will be skipped" >&2
