@@ -15,6 +15,8 @@
 #     expect_same_as PATH      the block's own text equals the file PATH, line ends aside
 #                              (for a block that shows a file, e.g. an ```ini block)
 #     skip REASON              the block is not run (say why)
+# - A block that ends with status 77 after scripts/run-windows.sh said "SKIPPED: why" ran a
+#   32-bit Windows program on a machine that cannot run one: it is reported as skipped.
 #   $stdout and $stderr name files that hold the block's output.
 # - Blocks of other languages run nothing; they are checked only when a check follows them.
 # Ends with "N passed, M failed"; the exit status is 0 only when nothing failed.
@@ -91,6 +93,10 @@ for ((n = 1; ; n++)); do
   if [ "$lang" = sh ]; then
     (cd "$root" && bash -e "$block") > "$stdout" 2> "$stderr" < /dev/null
     status=$?
+  fi
+  if [ "$status" -eq 77 ] && grep -q '^SKIPPED: ' "$stderr"; then
+    echo "SKIP: $summary ($(grep -m1 '^SKIPPED: ' "$stderr" | cut -c10-))"
+    continue
   fi
   if [ -f "$check" ]; then
     . "$check"
