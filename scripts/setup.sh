@@ -120,25 +120,31 @@ add_debian_sources() {
   offered src:libarchive || update_indexes src:libarchive
 }
 add_debian_sources
-# Static Windows libraries for the formats sub-module, built once into build/third-party.
-"$root/scripts/third-party.sh" "${triplets[@]}"
-
 # The Wine prefix. One that 32-bit programs use must be made through the 32-bit loader: a prefix
 # that the 64-bit loader made alone cannot load 32-bit programs later.
 export WINEPREFIX="${WINEPREFIX:-$HOME/.morvane-wine}"
 export WINEDEBUG=-all
-kind=win64
-[ "$demo" = 0 ] && [ -z "$(wine32_unrunnable_reason)" ] && kind=wow64
-made="$(cat "$WINEPREFIX/.morvane-ready" 2>/dev/null || true)"
-if [ "$made" != "$kind" ] && [ "$made" != wow64 ]; then
+make_wine_prefix() {  # KIND: win64 or wow64
+  local kind="$1" made loader
+  made="$(cat "$WINEPREFIX/.morvane-ready" 2>/dev/null || true)"
+  [ "$made" = "$kind" ] || [ "$made" = wow64 ] && return 0
   [ -e "$WINEPREFIX" ] && { wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"; }
-  echo "setup: creating the Wine prefix $WINEPREFIX ($kind; under emulation this takes minutes)"
+  echo "setup: creating the Wine prefix $WINEPREFIX ($kind), beside the builds"
   loader="$(wine64_loader)"
   [ "$kind" = wow64 ] && loader="$wine32_loader"
   "$loader" wineboot.exe -i >/dev/null 2>&1 || true
-  timeout 900 wineserver -w || true  # bounded: a persistent server never exits
+  timeout 1200 wineserver -w || true  # bounded: a persistent server never exits
   # The null driver lets dialogs and message boxes run without a display.
   "$(wine64_loader)" reg.exe add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
   timeout 120 wineserver -w || true
   echo "$kind" > "$WINEPREFIX/.morvane-ready"
-fi
+}
+kind=win64
+[ "$demo" = 0 ] && [ -z "$(wine32_unrunnable_reason)" ] && kind=wow64
+# Under emulation the prefix takes minutes of one core: it is made while the libraries build.
+make_wine_prefix "$kind" &
+prefix_maker=$!
+
+# Static Windows libraries for the formats sub-module, built once into build/third-party.
+"$root/scripts/third-party.sh" "${triplets[@]}"
+wait "$prefix_maker"
