@@ -45,19 +45,31 @@ wine32_unrunnable_reason() {
   fi
 }
 
-# Registers qemu-user-static for i386 ELF programs through binfmt_misc (root). The F flag opens
-# the emulator now, so it serves in every mount namespace. Does nothing when one is registered.
+# The static qemu of qemu-user 8 or later (from backports), which starts 32-bit Wine in seconds.
+i386_emulator_of_backports() {
+  local version
+  version="$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)"
+  if [ -x /usr/bin/qemu-i386 ] && [ -n "$version" ] && dpkg --compare-versions "$version" ge 1:8; then
+    echo /usr/bin/qemu-i386
+  fi
+}
+
+# Registers qemu for i386 ELF programs through binfmt_misc (root): the faster emulator where there
+# is one, replacing an entry of ours that names another. The F flag opens the emulator now, so it
+# serves in every mount namespace.
 register_i386_emulation() {
-  local dir=/proc/sys/fs/binfmt_misc emulator=/usr/bin/qemu-i386-static
+  local dir=/proc/sys/fs/binfmt_misc emulator
+  emulator="$(i386_emulator_of_backports)"
+  [ -n "$emulator" ] || emulator=/usr/bin/qemu-i386-static
   [ -x "$emulator" ] || { echo "no $emulator"; return 1; }
   if [ ! -w "$dir/register" ]; then
     as_root mount -t binfmt_misc binfmt_misc "$dir" 2>/dev/null || true
   fi
   [ -e "$dir/register" ] || { echo "binfmt_misc cannot be mounted"; return 1; }
-  [ -e "$dir/morvane-i386" ] && return 0
-  for entry in "$dir"/*; do
-    [ -f "$entry" ] && grep -q "^interpreter .*qemu-i386" "$entry" 2>/dev/null && grep -qx enabled "$entry" && return 0
-  done
+  if [ -e "$dir/morvane-i386" ]; then
+    [ "$(sed -n 's/^interpreter //p' "$dir/morvane-i386")" = "$emulator" ] && return 0
+    echo -1 | as_root tee "$dir/morvane-i386" >/dev/null
+  fi
   # The ELF header of a 32-bit little-endian x86 program (class 1, data 1, machine 3).
   local magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
   local mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'

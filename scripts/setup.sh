@@ -38,25 +38,7 @@ if [ "$demo" = 1 ]; then
 else
   install_packages "${demo_packages[@]}" "${test_packages[@]}"
   triplets=(x86_64-w64-mingw32 i686-w64-mingw32)
-  # 32-bit Wine: where i386 programs do not run, through user-mode emulation.
-  i386_reason="$(i386_unrunnable_reason)"
-  if [ -n "$i386_reason" ]; then
-    echo "setup: $i386_reason; registering qemu-user-static for i386 programs"
-    install_packages qemu-user-static
-    if ! emulation_problem="$(register_i386_emulation)"; then
-      echo "setup: i386 emulation cannot be registered ($emulation_problem)" >&2
-    fi
-    i386_reason="$(i386_unrunnable_reason)"
-  fi
-  if [ -z "$i386_reason" ]; then
-    dpkg --print-foreign-architectures | grep -x i386 >/dev/null || as_root dpkg --add-architecture i386
-    install_packages wine32:i386
-  else
-    echo "setup: warning: $i386_reason even with qemu-user-static; the 32-bit Windows tests will be skipped" >&2
-  fi
 fi
-
-# ---- Debian's sources of the libraries that the Windows formats sub-module links statically ----
 
 # The machine's enabled "deb" entries of this release as "URI|suite|components|signed-by" lines,
 # from one-line .list files and deb822 .sources files alike.
@@ -102,11 +84,58 @@ release_entries() {  # TYPE
   } | awk -F'|' -v codename="$codename" 'codename != "" && ($2 == codename || index($2, codename "-") == 1)' | sort -u
 }
 
+# ---- 32-bit Wine: where i386 programs do not run, through user-mode emulation ----------------
+
+# qemu before 8 finds free guest memory page by page: each 32-bit Wine process then spends a
+# minute of processor time starting. The release's backports have a qemu that takes seconds.
+install_i386_emulator() {
+  local codename list=/etc/apt/sources.list.d/morvane-backports.sources wanted
+  codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
+  wanted="$(release_entries deb | awk -F'|' -v suite="$codename" '$2 == suite {
+    printf "Types: deb\nURIs: %s\nSuites: %s-backports\nComponents: %s\n", $1, $2, $3
+    if ($4 != "") printf "Signed-By: %s\n", $4
+    print ""; exit
+  }')"
+  if [ -n "$wanted" ] && [ "$(cat "$list" 2>/dev/null)" != "$wanted" ]; then
+    printf '%s\n' "$wanted" | as_root tee "$list" >/dev/null
+    update_indexes qemu-user || true
+  fi
+  [ -n "$(i386_emulator_of_backports)" ] && return 0
+  echo "setup: installing qemu-user from $codename-backports"
+  if ! apt_get install -y -qq --no-install-recommends "qemu-user/$codename-backports" >>"$apt_log" 2>&1; then
+    echo "setup: warning: no qemu-user from $codename-backports ($(apt_error)); the release's qemu-user-static is slow" >&2
+    install_packages qemu-user-static
+  fi
+}
+
+i386_emulated() { [ -e /proc/sys/fs/binfmt_misc/morvane-i386 ]; }
+
+if [ "$demo" = 0 ]; then
+  i386_reason="$(i386_unrunnable_reason)"
+  if [ -n "$i386_reason" ] || i386_emulated; then
+    [ -n "$i386_reason" ] && echo "setup: $i386_reason; registering qemu for i386 programs"
+    install_i386_emulator
+    if ! emulation_problem="$(register_i386_emulation)"; then
+      echo "setup: i386 emulation cannot be registered ($emulation_problem)" >&2
+    fi
+    i386_reason="$(i386_unrunnable_reason)"
+  fi
+  if [ -z "$i386_reason" ]; then
+    dpkg --print-foreign-architectures | grep -x i386 >/dev/null || as_root dpkg --add-architecture i386
+    install_packages wine32:i386
+  else
+    echo "setup: warning: $i386_reason even with qemu; the 32-bit Windows tests will be skipped" >&2
+  fi
+fi
+
+# ---- Debian's sources of the libraries that the Windows formats sub-module links statically ----
+
 # Adds "deb-src" twins of the release's "deb" entries in a file of our own, unless the machine
 # already has source entries for this release.
 add_debian_sources() {
   local list=/etc/apt/sources.list.d/morvane-deb-src.sources wanted existing
-  wanted="$(release_entries deb | awk -F'|' '{
+  # Not backports: the libraries are built from the release's own sources.
+  wanted="$(release_entries deb | awk -F'|' '$2 !~ /-backports$/ {
     printf "Types: deb-src\nURIs: %s\nSuites: %s\nComponents: %s\n", $1, $2, $3
     if ($4 != "") printf "Signed-By: %s\n", $4
     print ""

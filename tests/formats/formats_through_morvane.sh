@@ -43,10 +43,9 @@ pass() { passed=$((passed + 1)); echo "PASS: $*"; }
 fail() { failed=$((failed + 1)); echo "FAIL: $*"; }
 
 # Runs wcxhost; its output lands in out.txt and err.txt, its status in $status.
-run() {
-  "${host[@]}" "$@" > out.txt 2> err.txt
-  status=$?
-}
+. "$(dirname "$run_windows")/../tests/support/wcxhost_session.sh"
+if [ "${host[0]}" = "$run_windows" ]; then wcxhost_session Z: "${host[@]}"; else wcxhost_session "" "${host[@]}"; fi
+run() { wcxhost_run out.txt err.txt "$@"; }
 expect_status() {  # DESCRIPTION EXPECTED
   if [ "$status" -eq "$2" ]; then
     pass "$1 (exit status $status)"

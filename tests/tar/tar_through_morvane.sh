@@ -22,7 +22,8 @@ fi
 for file in tar.dll wcxhost.exe; do
   [ -f "$build/$file" ] || { echo "no $file in $build" >&2; exit 2; }
 done
-run_windows="$(cd "$(dirname "$0")/../.." && pwd)/scripts/run-windows.sh"
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+run_windows="$root/scripts/run-windows.sh"
 "$run_windows" --check "$build/wcxhost.exe" || exit  # 77: skipped, a 32-bit program where none runs
 # Both sides see times in UTC, so that tar's listing and the DOS stamps compare directly.
 export TZ=UTC
@@ -39,10 +40,9 @@ pass() { passed=$((passed + 1)); echo "PASS: $*"; }
 fail() { failed=$((failed + 1)); echo "FAIL: $*"; }
 
 # Runs wcxhost; its output lands in $work/out.txt and $work/err.txt, its status in $status.
-host() {
-  "$run_windows" plugin/wcxhost.exe "$@" > out.txt 2> err.txt
-  status=$?
-}
+. "$root/tests/support/wcxhost_session.sh"
+wcxhost_session Z: "$run_windows" plugin/wcxhost.exe
+host() { wcxhost_run out.txt err.txt "$@"; }
 
 # expect_status DESCRIPTION EXPECTED: checks $status and that the output named no crash.
 expect_status() {

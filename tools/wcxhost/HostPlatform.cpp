@@ -109,6 +109,59 @@ bool HasConsoleInput() {
     return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
 }
 
+namespace {
+HANDLE servedOut = INVALID_HANDLE_VALUE, servedErr = INVALID_HANDLE_VALUE;
+HANDLE answerStream = INVALID_HANDLE_VALUE, errorStream = INVALID_HANDLE_VALUE;
+}  // namespace
+
+bool ReadRequestLine(std::string& line) {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    line.clear();
+    char c = 0;
+    DWORD got = 0;
+    while (ReadFile(input, &c, 1, &got, nullptr) && got == 1) {
+        if (c == '\n') return true;
+        if (c != '\r') line += c;
+    }
+    return !line.empty();
+}
+
+bool RedirectOutput(const std::u16string& out, const std::u16string& err) {
+    if (answerStream == INVALID_HANDLE_VALUE) {
+        answerStream = GetStdHandle(STD_OUTPUT_HANDLE);
+        errorStream = GetStdHandle(STD_ERROR_HANDLE);
+    }
+    auto create = [](const std::u16string& path) {
+        return CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    servedOut = create(out);
+    servedErr = create(err);
+    if (servedOut == INVALID_HANDLE_VALUE || servedErr == INVALID_HANDLE_VALUE) {
+        RestoreOutput();
+        return false;
+    }
+    SetStdHandle(STD_OUTPUT_HANDLE, servedOut);
+    SetStdHandle(STD_ERROR_HANDLE, servedErr);
+    return true;
+}
+
+void RestoreOutput() {
+    SetStdHandle(STD_OUTPUT_HANDLE, answerStream);
+    SetStdHandle(STD_ERROR_HANDLE, errorStream);
+    for (HANDLE* handle : {&servedOut, &servedErr}) {
+        if (*handle != INVALID_HANDLE_VALUE) CloseHandle(*handle);
+        *handle = INVALID_HANDLE_VALUE;
+    }
+}
+
+void Answer(const std::string& line) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), DWORD(line.size()), &written, nullptr);
+}
+
+bool ChangeDirectory(const std::u16string& path) { return SetCurrentDirectoryW(Wide(path).c_str()) != 0; }
+
 bool ReadSecretLine(const std::string& prompt, std::string& line) {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
@@ -321,6 +374,45 @@ void Write(Stream stream, const std::string& text) {
 bool IsTerminal(Stream stream) { return isatty(stream == Stream::Out ? 1 : 2) != 0; }
 
 bool HasConsoleInput() { return isatty(0) != 0; }
+
+namespace {
+int answerStream = -1, errorStream = -1;
+}  // namespace
+
+bool ReadRequestLine(std::string& line) {
+    line.clear();
+    char c = 0;
+    while (::read(0, &c, 1) == 1) {
+        if (c == '\n') return true;
+        line += c;
+    }
+    return !line.empty();
+}
+
+bool RedirectOutput(const std::u16string& out, const std::u16string& err) {
+    if (answerStream < 0) answerStream = dup(1), errorStream = dup(2);
+    const int outFile = open(SystemPath(out).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int errFile = open(SystemPath(err).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const bool opened = outFile >= 0 && errFile >= 0;
+    if (opened) dup2(outFile, 1), dup2(errFile, 2);
+    if (outFile >= 0) close(outFile);
+    if (errFile >= 0) close(errFile);
+    return opened;
+}
+
+void RestoreOutput() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(answerStream, 1);
+    dup2(errorStream, 2);
+}
+
+void Answer(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+}
+
+bool ChangeDirectory(const std::u16string& path) { return chdir(SystemPath(path).c_str()) == 0; }
 
 bool ReadSecretLine(const std::string& prompt, std::string& line) {
     if (!isatty(0)) return false;

@@ -44,6 +44,14 @@ bool IsTerminal(Stream stream);
 bool ReadSecretLine(const std::string& prompt, std::string& line);
 bool HasConsoleInput();
 
+// `wcxhost serve`: many runs in one process. A request is one line of standard input (false at
+// its end); each run's output goes to files of its own, and the answer to the real standard output.
+bool ReadRequestLine(std::string& line);
+bool RedirectOutput(const std::u16string& out, const std::u16string& err);
+void RestoreOutput();
+void Answer(const std::string& line);
+bool ChangeDirectory(const std::u16string& path);
+
 std::u16string AbsolutePath(const std::u16string& path);
 // True when the path is a regular file that can be opened for reading.
 bool CheckReadableFile(const std::u16string& path, std::string& error);

@@ -1,5 +1,6 @@
 // wcxhost: drives a packer plug-in through its exports as a file manager does.
 //   wcxhost [OPTIONS] list|test|extract|probe PLUGIN ARCHIVE [DEST]
+//   wcxhost serve      (for test scripts: runs of the above, one a line of standard input)
 #include <string>
 #include <vector>
 
@@ -93,6 +94,35 @@ int RunHost(const std::vector<std::string>& arguments) {
     return RunCommand(options, job, passwords);
 }
 
+// `wcxhost serve`: one run a request, so that a test pays for one process start instead of one a
+// run (under an emulator a start costs a minute). A request is a line of fields separated by
+// tabs: the working directory, the file for the run's output, the file for its errors, then the
+// arguments. The answer is the run's exit status on a line of its own.
+int Serve() {
+    std::string line;
+    while (platform::ReadRequestLine(line)) {
+        std::vector<std::string> fields;
+        for (size_t start = 0;;) {
+            const size_t tab = line.find('\t', start);
+            fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+            if (tab == std::string::npos) break;
+            start = tab + 1;
+        }
+        int status = kExitUsage;
+        if (fields.size() >= 3 && platform::ChangeDirectory(FromUtf8(fields[0])) &&
+            platform::RedirectOutput(FromUtf8(fields[1]), FromUtf8(fields[2]))) {
+            status = RunHost(std::vector<std::string>(fields.begin() + 3, fields.end()));
+            platform::RestoreOutput();
+        }
+        platform::Answer(std::to_string(status) + "\n");
+    }
+    return kExitOk;
+}
+
+int Start(const std::vector<std::string>& arguments) {
+    return arguments.size() == 1 && arguments[0] == "serve" ? Serve() : RunHost(arguments);
+}
+
 }  // namespace
 
 #if defined(_WIN32)
@@ -103,8 +133,8 @@ int wmain(int argc, wchar_t** argv) {
         const std::wstring argument(argv[i]);
         arguments.push_back(ToUtf8(std::u16string(argument.begin(), argument.end())));
     }
-    return RunHost(arguments);
+    return Start(arguments);
 }
 #else
-int main(int argc, char** argv) { return RunHost(std::vector<std::string>(argv + 1, argv + argc)); }
+int main(int argc, char** argv) { return Start(std::vector<std::string>(argv + 1, argv + argc)); }
 #endif

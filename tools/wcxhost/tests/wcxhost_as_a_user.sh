@@ -12,7 +12,7 @@ if [ $# -ne 1 ] || [ ! -d "$1/plugin" ]; then
   exit 2
 fi
 build="$(cd "$1" && pwd)"
-run_windows="$(cd "$(dirname "$0")/../.." && pwd)/scripts/run-windows.sh"
+run_windows="$(cd "$(dirname "$0")/../../.." && pwd)/scripts/run-windows.sh"
 if [ -f "$build/Morvane.wcx64" ] && [ -f "$build/wcxhost" ]; then  # the Linux release build
   plugin=Morvane.wcx64 ini=morvane64.ini host=("$build/wcxhost") windows=0 testmodule=testmodule.so
 elif [ -f "$build/Morvane.wcx64" ]; then
@@ -49,10 +49,9 @@ check() {  # DESCRIPTION COMMAND...: passes when the command succeeds
 
 # Runs wcxhost with no console: output in out.txt and err.txt, status in $status. A hang would
 # show as the timeout's 124, long after any run of wcxhost on any machine ends.
-host() {
-  timeout 300 "${host[@]}" "$@" > out.txt 2> err.txt < /dev/null
-  status=$?
-}
+. "$(dirname "$run_windows")/../tests/support/wcxhost_session.sh"
+if [ "$windows" = 1 ]; then wcxhost_session Z: "${host[@]}"; else wcxhost_session "" "${host[@]}"; fi
+host() { wcxhost_run out.txt err.txt "$@"; }
 expect_status() {  # DESCRIPTION EXPECTED
   if [ "$status" -eq "$2" ]; then
     pass "$1 (exit status $status)"
