@@ -34,7 +34,10 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/formats-through-morvane.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/plugin"
 cp "$build/$plugin" "$build/$module" "$build/$(basename "${host[-1]}")" "$work/plugin/"
-write_ini() { printf '[Modules]\r\nformats=%s\r\n%s' "$module" "$1" > "$work/plugin/$ini"; }
+write_ini() {
+  printf '[Modules]\r\nformats=%s\r\n%s' "$module" "$1" > "$work/plugin/$ini"
+  wcxhost_session_end 2>/dev/null || true  # defined below; the next run reads the new file
+}
 write_ini ""
 cd "$work"
 

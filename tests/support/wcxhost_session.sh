@@ -4,6 +4,8 @@
 #                                       it is sent ("Z:" for a Windows program under Wine)
 #   wcxhost_run OUT ERR ARGUMENT...     one run in the current folder, its output in OUT and ERR,
 #                                       its exit status in $status (124 when it hangs for 300 s)
+#   wcxhost_session_end                 ends the process; the next run starts a new one (after a
+#                                       change to the INI file: a library may stay loaded in it)
 # A run that takes the process down is answered 134 and the next run starts a new one. Runs
 # that need an environment or a terminal of their own start wcxhost themselves.
 
@@ -28,6 +30,12 @@ wcxhost_run() {
   status=134
   [ $answered -gt 128 ] && status=124  # no answer in time: the run hangs
   kill "$session_pid" 2>/dev/null
+  wcxhost_session_end
+}
+
+wcxhost_session_end() {
+  [ -n "$session_pid" ] || return 0
+  exec {WCXHOST_SESSION[1]}>&- 2>/dev/null  # end of input: the process ends itself
   wait "$session_pid" 2>/dev/null
   session_pid=""
 }
