@@ -143,11 +143,12 @@ fi
 # Every library from outside the build on a shipped binary's link line is a component inside it.
 for entry in win64:formats.dll win64:tar.dll win64:Morvane.wcx64 win32:formats.dll win32:tar.dll win32:Morvane.wcx \
     linux:formats.so linux:tar.so linux:Morvane.wcx64; do
-  ninja="$builds/${entry%%:*}/build.ninja" file="${entry#*:}" package=windows
+  file="${entry#*:}" package=windows
   [[ $entry == linux:* ]] && package=linux
-  grep -q "^build $file:" "$ninja" 2> /dev/null || continue
+  [ -f "$builds/${entry%%:*}/$file" ] || continue
   same "$entry links from outside only the list's libraries" "$(inside "$package:$file" 3 | tr ' ' '\n' | sed '/^$/d' | sort -u)" \
-    "$(awk -v t="build $file:" 'index($0, t) == 1 { on = 1; next } /^build / { on = 0 } on && /^  LINK_LIBRARIES/' "$ninja" |
+    "$(awk -v f="build $file" 'index($0, f ":") == 1 || index($0, f " ") == 1 { on = 1; next } /^build / { on = 0 }
+      on && /^  LINK_LIBRARIES/' "$builds/${entry%%:*}/build.ninja" |
       tr ' ' '\n' | grep '^/.*\.a$' | sed 's|.*/||' | sort -u)"
 done
 inf=unpacked/pluginst.inf
