@@ -70,7 +70,7 @@ while IFS=$'\037' read -r name inside source installed licence files note; do
   [ ${#in[@]} -gt 0 ] || continue
   if [ -n "$source" ]; then
     debian_version="$(cat "$sources/$source/.unpacked" 2>/dev/null || true)"
-    base="$(find "$sources/$source" -mindepth 1 -maxdepth 1 -type d -print -quit 2>/dev/null || true)"
+    base="$(find "$sources/$source/" -mindepth 1 -maxdepth 1 -type d -print -quit 2>/dev/null || true)"
     if [ -z "$debian_version" ] || [ -z "$base" ]; then
       problems+=("$name (in ${in[*]}): Debian's source package $source is not in $sources/$source")
       continue

@@ -85,7 +85,7 @@ check_notices() {
     [ "$(sed -n 's/^  In: *//p' section.txt | tr ' ' '\n' | sort)" = "$(sort <<< "$in")" ] || problems+=" $name: not in exactly $in;"
     grep -qxF "  Licence:  $licence" section.txt || problems+=" $name: not under $licence;"
     if [ -n "$source" ]; then
-      version="$(cat "$4/$source/.unpacked")" base="$(find "$4/$source" -mindepth 1 -maxdepth 1 -type d | head -1)"
+      version="$(cat "$4/$source/.unpacked")" base="$(find "$4/$source/" -mindepth 1 -maxdepth 1 -type d | head -1)"
       files="debian/copyright $files" && grep -qF "apt-get source $source=$version" section.txt || problems+=" $name: no $source=$version;"
     else
       version="$(dpkg-query -W -f '${Version}' "$installed")" base="/usr/share/doc/$installed" files="copyright $files"
@@ -270,7 +270,7 @@ grep -q 'ZIP' <<< "$(ini_value full-unpacked/pluginst.inf plugininstall descript
   pass "pluginst.inf's description names the formats" || fail "pluginst.inf's description does not name ZIP"
 
 same "the Linux package holds one folder with the plug-in, its modules, INI and notes" \
-  "$(printf "Morvane-$version-linux-x86_64/%s\n" INSTALL.txt Morvane.wcx64 formats.so morvane64.ini tar.so)" \
+  "$(printf "Morvane-$version-linux-x86_64/%s\n" INSTALL.txt LICENSE Morvane.wcx64 THIRD-PARTY-NOTICES.txt formats.so morvane64.ini tar.so)" \
   "$(tar -tzf "full/$linux_tar" | grep -v '/$' | sort)"
 tar -xzf "full/$linux_tar"
 same "the Linux morvane64.ini names tar.so, then formats.so" "tar=tar.so formats=formats.so " \
