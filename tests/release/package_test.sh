@@ -72,7 +72,7 @@ section_names() { tr -d '\r' < "$1" | awk 'length($0) == 100 && /^=+$/ { getline
 # component inside its binaries, and no other: the binaries, the licence, the Debian version and
 # every line of the notice files.
 check_notices() {
-  local separator=/ problems="" binaries expected="" name inside source installed licence files in base version
+  local separator=/ problems="" binaries expected="" name inside source installed licence files in base version label
   [ "$2" = linux ] || separator='\'
   tr -d '\r' < "$3/THIRD-PARTY-NOTICES.txt" > notices.txt || { fail "$1: no THIRD-PARTY-NOTICES.txt"; return; }
   binaries="$(cd "$3" && find . -type f \( -name '*.dll' -o -name '*.so' -o -name '*.wcx*' \) -printf '%P\n' | sort)"
@@ -91,8 +91,10 @@ check_notices() {
       version="$(dpkg-query -W -f '${Version}' "$installed")" base="/usr/share/doc/$installed" files="copyright $files"
       grep -qF "$installed, version $version" section.txt || problems+=" $name: not $installed $version;"
     fi
-    for file in $files; do
-      [ -s "$base/$file" ] && ! grep -qvxFf section.txt "$base/$file" || problems+=" $name: not all of $file;"
+    for file in $files; do  # each under its path: in the source tree, or the installed one
+      label="$file" && [ -n "$source" ] || label="$base/$file"
+      [ -s "$base/$file" ] && grep -qxF -- "---- $label $(printf -- '-%.0s' $(seq $((94 - ${#label}))))" section.txt &&
+        ! grep -qvxFf section.txt "$base/$file" || problems+=" $name: not all of $label;"
     done
   done < <(components)
   same "$1: a section for each component inside its binaries" "$expected" "$(section_names notices.txt)"$'\n'
