@@ -303,6 +303,9 @@ MORVANE_BUILD_DIR=stand-in "$repo/scripts/third-party-notices.sh" windows full-u
 status=$?
 same "notices stop at a missing source and an unknown binary, naming both" "1 1 1" \
   "$status $(grep -cF '7-Zip (in x64\7z.dll x86\7z.dll)' missing.err) $(grep -cF 'x64\unknown.dll: ' missing.err)"
+same "notices refuse an unknown package and a missing argument, with their usage" "2 2 2" \
+  "$(for call in "macos full-unpacked $version" "windows full-unpacked"; do "$repo/scripts/third-party-notices.sh" $call \
+    > /dev/null 2>> usage.err; printf '%s ' $?; done)$(grep -cF 'third-party-notices.sh windows|linux FOLDER VERSION' usage.err)"
 rm stand-in/third-party/sources/libarchive
 package "$work/stand-in" full
 same "without libarchive's notices package.sh stops, naming it, and no package is left" "1 0" \
