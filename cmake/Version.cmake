@@ -1,12 +1,16 @@
-# The project's version (project(... VERSION ...) in the top-level CMakeLists.txt) in the places a
-# user sees it: as MORVANE_VERSION for programs that print it, and as the version resource of
-# every Windows binary.
+# The project's version (project(... VERSION ...) in the top-level CMakeLists.txt) and its licence
+# (LICENSE) in the places a user sees them: as MORVANE_VERSION and MORVANE_COPYRIGHT for programs
+# that print them, and as the version resource of every Windows binary.
+
+set(MORVANE_COPYRIGHT "Copyright (c) the Morvane authors. MIT License.")
 
 add_library(morvane_version INTERFACE)
-target_compile_definitions(morvane_version INTERFACE MORVANE_VERSION="${PROJECT_VERSION}")
+target_compile_definitions(morvane_version INTERFACE MORVANE_VERSION="${PROJECT_VERSION}"
+  MORVANE_COPYRIGHT="${MORVANE_COPYRIGHT}")
 
 # morvane_add_version_info(TARGET DESCRIPTION): a VERSIONINFO resource with the file and product
-# version, the description, the product name and the file's own name. Nothing outside Windows.
+# version, the description, the product name, the copyright and licence, and the file's own name.
+# Nothing outside Windows.
 function(morvane_add_version_info target description)
   if(NOT WIN32)
     return()
@@ -18,6 +22,7 @@ function(morvane_add_version_info target description)
     endif()
   endforeach()
   set(VERSION_TEXT "${PROJECT_VERSION}")
+  set(VERSION_COPYRIGHT "${MORVANE_COPYRIGHT}")
   set(VERSION_DESCRIPTION "${description}")
   set(VERSION_TARGET "${target}")
   # Two steps: @...@ from here, then the file name and type from the target once it is known.

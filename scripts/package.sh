@@ -9,7 +9,9 @@
 #     --output DIR write there instead of dist/
 # MORVANE_BUILD_DIR names another folder of builds, as for scripts/build.sh.
 # Sub-modules are shipped when the build has made them (tar always; formats once it is built); the
-# INI files name exactly what is shipped, and anything left out is said at the end.
+# INI files name exactly what is shipped, and anything left out is said at the end. Each package
+# holds LICENSE and THIRD-PARTY-NOTICES.txt (scripts/third-party-notices.sh): the notices of every
+# other project's code inside its binaries; no package is written when one of them is missing.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${MORVANE_BUILD_DIR:-$root/build}"
@@ -37,11 +39,15 @@ version="$(sed -n 's/^project(Morvane VERSION \([0-9][0-9.]*\).*/\1/p' "$root/CM
 # commit gives the same archives.
 stamp="$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)"
 left_out=()
+windows_zip="Morvane-$version-windows.zip"
+linux_tar="Morvane-$version-linux-x86_64.tar.gz"
 
 staging="$(mktemp -d "${TMPDIR:-/tmp}/morvane-package.XXXXXX")"
 trap 'rm -rf "$staging"' EXIT
 mkdir -p "$output"
 output="$(cd "$output" && pwd)"
+# A run that stops leaves no package behind, not even an older one.
+rm -f "$output/$windows_zip" "$output/$linux_tar" "$output/SHA256SUMS"
 
 # ---- What each file says ------------------------------------------------------------------------
 
@@ -159,6 +165,8 @@ with_formats=0
   echo "Files"
   echo "  Morvane.wcx64, morvane64.ini, x64\\   the plug-in for 64-bit file managers, its settings, its modules"
   echo "  Morvane.wcx,   morvane.ini,   x86\\   the same for 32-bit file managers"
+  echo "  LICENSE                              Morvane's licence (MIT)"
+  echo "  THIRD-PARTY-NOTICES.txt              the licences of the other projects' code in the binaries"
   echo
   formats_text $with_formats
   echo
@@ -173,20 +181,18 @@ with_formats=0
   echo "  Passwords of encrypted archives are asked for in a dialog and kept in memory until the"
   echo "  file manager unloads the plug-in; nothing is written."
 } | crlf > "$windows/readme.txt"
-
-windows_zip="Morvane-$version-windows.zip"
-find "$windows" -exec touch -h -d "@$stamp" {} +
-rm -f "$output/$windows_zip"
-# pluginst.inf first: the file manager looks for it at the top of the archive.
-(cd "$windows" && zip -X -q "$output/$windows_zip" pluginst.inf &&
-  find . -mindepth 1 ! -name pluginst.inf -printf '%P\n' | LC_ALL=C sort | zip -X -q -D "$output/$windows_zip" -@)
-shipped=("$windows_zip")
+crlf < "$root/LICENSE" > "$windows/LICENSE"
+notices_found=1
+if "$root/scripts/third-party-notices.sh" windows "$windows" "$version" > "$staging/windows-notices.txt"; then
+  crlf < "$staging/windows-notices.txt" > "$windows/THIRD-PARTY-NOTICES.txt"
+else
+  notices_found=0
+fi
 
 # ---- Linux --------------------------------------------------------------------------------------
 
 linux="$build/linux"
-linux_tar="Morvane-$version-linux-x86_64.tar.gz"
-rm -f "$output/$linux_tar"
+folder=""
 if [ -f "$linux/Morvane.wcx64" ] && [ -f "$linux/tar.so" ]; then
   folder="$staging/Morvane-$version-linux-x86_64"
   mkdir -p "$folder"
@@ -212,14 +218,36 @@ if [ -f "$linux/Morvane.wcx64" ] && [ -f "$linux/tar.so" ]; then
     echo "  3. morvane64.ini beside Morvane.wcx64 names the sub-modules (the .so files beside it);"
     echo "     its keys are those of the Windows package's readme.txt."
     echo
+    echo "LICENSE is Morvane's licence (MIT); THIRD-PARTY-NOTICES.txt gives the licences of the"
+    echo "other projects' code inside the binaries."
+    echo
     formats_text "$([ -f "$folder/formats.so" ] && echo 1 || echo 0)" | sed 's/\.dll/.so /'
   } > "$folder/INSTALL.txt"
+  cp "$root/LICENSE" "$folder/LICENSE"
+  "$root/scripts/third-party-notices.sh" linux "$folder" "$version" > "$staging/linux-notices.txt" || notices_found=0
+  mv "$staging/linux-notices.txt" "$folder/THIRD-PARTY-NOTICES.txt"
+else
+  left_out+=("$linux_tar (no Linux release build in $linux)")
+fi
+
+# ---- The packages -------------------------------------------------------------------------------
+
+if [ $notices_found -eq 0 ]; then
+  echo "package: no package written: a shipped binary's third-party notices are missing (above)" >&2
+  exit 1
+fi
+
+find "$windows" -exec touch -h -d "@$stamp" {} +
+# pluginst.inf first: the file manager looks for it at the top of the archive.
+(cd "$windows" && zip -X -q "$output/$windows_zip" pluginst.inf &&
+  find . -mindepth 1 ! -name pluginst.inf -printf '%P\n' | LC_ALL=C sort | zip -X -q -D "$output/$windows_zip" -@)
+shipped=("$windows_zip")
+
+if [ -n "$folder" ]; then
   find "$folder" -exec touch -h -d "@$stamp" {} +
   tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$stamp" -C "$staging" -cf - "$(basename "$folder")" |
     gzip -n -9 > "$output/$linux_tar"
   shipped+=("$linux_tar")
-else
-  left_out+=("$linux_tar (no Linux release build in $linux)")
 fi
 
 (cd "$output" && sha256sum "${shipped[@]}" > SHA256SUMS)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Each Windows binary must carry a version resource whose file and product versions are the
-# project's version, with a description and the product name.
+# project's version, with a description, the product name, and the copyright with the licence.
 #   check_version_resource.sh OBJDUMP STRINGS VERSION FILE...
 set -u
 objdump="$1" strings="$2" version="$3"
@@ -20,6 +20,8 @@ for file in "$@"; do
     [ "$(value "$key")" = "$version" ] || { echo "FAIL: $name: $key is '$(value "$key")', expected '$version'"; failed=1; }
   done
   [ "$(value ProductName)" = Morvane ] || { echo "FAIL: $name: ProductName is '$(value ProductName)'"; failed=1; }
+  [ "$(value LegalCopyright)" = "Copyright (c) the Morvane authors. MIT License." ] ||
+    { echo "FAIL: $name: LegalCopyright is '$(value LegalCopyright)'"; failed=1; }
   [ "$(value OriginalFilename)" = "$name" ] || { echo "FAIL: $name: OriginalFilename is '$(value OriginalFilename)'"; failed=1; }
   description="$(value FileDescription)"
   [ -n "$description" ] || { echo "FAIL: $name: no FileDescription"; failed=1; }

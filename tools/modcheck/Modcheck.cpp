@@ -173,7 +173,7 @@ int RunModcheck(const std::vector<std::u16string>& arguments) {
             return 0;
         }
         if (argument == u"--version") {
-            sys::WriteOutput("modcheck (Morvane) " MORVANE_VERSION "\n");
+            sys::WriteOutput("modcheck (Morvane) " MORVANE_VERSION "\n" MORVANE_COPYRIGHT "\n");
             return 0;
         }
     }

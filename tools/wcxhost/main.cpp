@@ -62,7 +62,7 @@ int RunHost(const std::vector<std::string>& arguments) {
             platform::Write(platform::Stream::Out, kUsage);
             return kExitOk;
         case Parsed::Version:
-            platform::Write(platform::Stream::Out, "wcxhost (Morvane) " MORVANE_VERSION "\n");
+            platform::Write(platform::Stream::Out, "wcxhost (Morvane) " MORVANE_VERSION "\n" MORVANE_COPYRIGHT "\n");
             return kExitOk;
         case Parsed::Usage:
             return Usage(problem);
