@@ -45,6 +45,9 @@ wine32_unrunnable_reason() {
   fi
 }
 
+# Whether i386 programs run through our emulator entry (registered only where they do not run).
+i386_emulated() { grep -qx enabled /proc/sys/fs/binfmt_misc/morvane-i386 2>/dev/null; }
+
 # The static qemu of qemu-user 8 or later (from backports), which starts 32-bit Wine in seconds.
 i386_emulator_of_backports() {
   local version

@@ -108,11 +108,9 @@ install_i386_emulator() {
   fi
 }
 
-i386_emulated() { [ -e /proc/sys/fs/binfmt_misc/morvane-i386 ]; }
-
 if [ "$demo" = 0 ]; then
   i386_reason="$(i386_unrunnable_reason)"
-  if [ -n "$i386_reason" ] || i386_emulated; then
+  if [ -n "$i386_reason" ] || [ -e /proc/sys/fs/binfmt_misc/morvane-i386 ]; then
     [ -n "$i386_reason" ] && echo "setup: $i386_reason; registering qemu for i386 programs"
     install_i386_emulator
     if ! emulation_problem="$(register_i386_emulation)"; then
