@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <sys/mman.h>
+#include <unistd.h>
 
+#include <csetjmp>
 #include <csignal>
 #include <thread>
 #include <vector>
@@ -67,6 +69,26 @@ void FaultInsideNestedGuard(void* context) {
     ++nest.afterInner;
 }
 void FaultOnAnotherThread(void*) { std::thread([] { raise(SIGSEGV); }).join(); }
+
+// A guarded call that runs the host's code outside its guard, which faults there.
+struct HostCallInside {
+    platform::GuardedCall state;
+    void (*host)(void*);
+    int afterHost = 0;
+};
+void RunHostCode(void* context) {
+    auto& inside = *static_cast<HostCallInside*>(context);
+    platform::CallOutsideGuard(inside.state, inside.host, nullptr);
+    ++inside.afterHost;
+}
+void GuardedWithHostCode(void* context) {
+    auto& inside = *static_cast<HostCallInside*>(context);
+    platform::CallGuarded(RunHostCode, context, inside.state);
+}
+
+sigjmp_buf escape;
+void LeaveByJump(void*) { siglongjmp(escape, 1); }
+void ExitOnFault(int) { _exit(7); }
 
 }  // namespace
 
@@ -166,3 +188,50 @@ TEST(FaultGuard, FaultsElsewhereKeepTheDefaultAndIgnoredActions) {
         ::testing::KilledBySignal(SIGSEGV), "");
 }
 #endif
+
+TEST(FaultGuard, AHoldKeepsTheHandlersBetweenCallsUntilTheLastRelease) {
+    HostHandlers host;
+    platform::HoldFaultGuard();
+    EXPECT_FALSE(HostHandlers::InPlace());
+    platform::HoldFaultGuard();
+    uint32_t code = 12345;
+    EXPECT_FALSE(platform::CallGuarded(WriteToForbiddenPage, nullptr, code));
+    EXPECT_EQ(code, uint32_t(SIGSEGV));
+    platform::ReleaseFaultGuard();
+    EXPECT_FALSE(HostHandlers::InPlace());
+    raise(SIGFPE);  // outside any guarded call: the host's, while ours is installed
+    EXPECT_EQ(hostHandlerCalls, 1);
+    platform::ReleaseFaultGuard();
+    EXPECT_TRUE(HostHandlers::InPlace());
+}
+
+TEST(FaultGuard, TheHostsCodeInsideAGuardedCallFaultsAsWithoutTheGuard) {
+    HostHandlers host;
+    // Alone: the host's handler gets the fault, and the guarded call goes on.
+    HostCallInside alone;
+    alone.host = [](void*) { raise(SIGFPE); };
+    EXPECT_TRUE(platform::CallGuarded(RunHostCode, &alone, alone.state));
+    EXPECT_EQ(hostHandlerCalls, 1);
+    EXPECT_EQ(alone.afterHost, 1);
+    // Inside another guarded call: that one catches it.
+    HostCallInside nested;
+    nested.host = WriteToForbiddenPage;
+    uint32_t code = 12345;
+    EXPECT_FALSE(platform::CallGuarded(GuardedWithHostCode, &nested, code));
+    EXPECT_EQ(code, uint32_t(SIGSEGV));
+    EXPECT_EQ(nested.afterHost, 0);
+    EXPECT_EQ(hostHandlerCalls, 1);
+    EXPECT_TRUE(HostHandlers::InPlace());
+}
+
+TEST(FaultGuard, AGuardLeftByALongJumpCatchesNothingAnyMore) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            signal(SIGFPE, ExitOnFault);
+            uint32_t code = 0;
+            if (sigsetjmp(escape, 1) == 0) platform::CallGuarded(LeaveByJump, nullptr, code);
+            raise(SIGFPE);
+        },
+        ::testing::ExitedWithCode(7), "");
+}

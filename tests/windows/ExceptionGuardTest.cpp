@@ -546,6 +546,44 @@ TEST(ExceptionGuard, OuterGuardCatchesAfterAnInnerGuardReturnedNormally) {
     EXPECT_EQ(inner.code, kUntouched);
 }
 
+// The host's code, run outside an inner guard, raises: the inner guard lets it pass to the outer.
+struct HostCallInside {
+    platform::GuardedCall state;
+    void (*host)(void*);
+    int afterHost = 0;
+};
+
+void RunHostCode(void* context) {
+    auto& inside = *static_cast<HostCallInside*>(context);
+    platform::CallOutsideGuard(inside.state, inside.host, nullptr);
+    ++inside.afterHost;
+}
+
+void GuardedWithHostCode(void* context) {
+    auto& inside = *static_cast<HostCallInside*>(context);
+    platform::CallGuarded(RunHostCode, context, inside.state);
+}
+
+TEST(ExceptionGuard, TheHostsCodeInsideAGuardedCallIsNotItsToCatch) {
+    HostCallInside inside;
+    inside.host = WriteToAddressZero;
+    uint32_t code = kUntouched;
+    EXPECT_FALSE(platform::CallGuarded(GuardedWithHostCode, &inside, code));
+    EXPECT_EQ(code, EXCEPTION_ACCESS_VIOLATION);
+    EXPECT_EQ(inside.afterHost, 0);
+    EXPECT_EQ(inside.state.exceptionCode, 0u);
+    // Once the host's code has returned, the guard catches again.
+    HostCallInside returning;
+    returning.host = [](void*) {};
+    auto hostThenFault = [](void* context) {
+        RunHostCode(context);
+        WriteToAddressZero(nullptr);
+    };
+    EXPECT_FALSE(platform::CallGuarded(hostThenFault, &returning, returning.state));
+    EXPECT_EQ(returning.state.exceptionCode, EXCEPTION_ACCESS_VIOLATION);
+    EXPECT_EQ(returning.afterHost, 1);
+}
+
 // --- Registers and stack ---------------------------------------------------------------------------
 
 struct RegisterCase {

@@ -1,10 +1,14 @@
 // platform::CallGuarded on Linux. A fault (SIGSEGV, SIGBUS, SIGFPE, SIGILL) raised on a thread
 // while it runs a guarded call jumps back out of the call; a fault anywhere else goes to the
 // handler that was there before, so the host's own handling of its faults is unchanged. The
-// handlers are only installed while at least one guarded call runs, and put back afterwards.
+// handlers are installed while at least one hold (or guarded call) lasts, and put back afterwards.
 #include <csetjmp>
 #include <csignal>
 #include <mutex>
+
+#include <atomic>
+#include <pthread.h>
+#include <ucontext.h>
 
 #include "platform/Platform.h"
 #include "platform/posix/FaultGuard.h"
@@ -15,16 +19,18 @@ namespace {
 constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 constexpr int kSignalCount = sizeof kFaultSignals / sizeof kFaultSignals[0];
 
+// Lives in CallGuarded's frame: the callee's stack lies below it.
 struct Guard {
     sigjmp_buf jump;
-    volatile sig_atomic_t signal = 0;
+    GuardedCall* state;
+    Guard* outer;  // the guarded call that this one runs in, if any
 };
 
 // initial-exec: read inside a signal handler, so no lazy allocation may stand behind it.
 thread_local Guard* activeGuard __attribute__((tls_model("initial-exec"))) = nullptr;
 
 std::mutex installLock;
-int guardedCalls = 0;                   // under installLock
+std::atomic<int> holds{0};                // changed from or to 0 only under installLock
 struct sigaction previous[kSignalCount];  // written under installLock before our handler is live
 
 int SignalIndex(int signal) {
@@ -33,9 +39,33 @@ int SignalIndex(int signal) {
     return -1;
 }
 
+// Where the faulting code's stack stood; 0 where this build cannot tell.
+uintptr_t FaultStackPointer(const void* context) {
+    const auto& registers = static_cast<const ucontext_t*>(context)->uc_mcontext;
+#if defined(__x86_64__)
+    return uintptr_t(registers.gregs[REG_RSP]);
+#elif defined(__i386__)
+    return uintptr_t(registers.gregs[REG_ESP]);
+#elif defined(__aarch64__)
+    return uintptr_t(registers.sp);
+#else
+    (void)registers;
+    return 0;
+#endif
+}
+
 void OnFault(int signal, siginfo_t* info, void* context) {
-    if (Guard* guard = activeGuard) {
-        guard->signal = signal;
+    Guard* guard = activeGuard;
+    // A guard that lies below the fault was left without returning (a longjmp of the host's
+    // through it): its frame is gone, and nothing in it can be trusted.
+    const uintptr_t stack = FaultStackPointer(context);
+    if (stack != 0 && stack > uintptr_t(guard)) guard = nullptr;
+    // A guard lifted for the host's code passes the fault on to the guards around it.
+    while (guard && guard->state->hostCalls) guard = guard->outer;
+    if (guard) {
+        guard->state->exceptionCode = uint32_t(signal);
+        // The jump leaves the signal mask alone: the one from before the fault is put back here.
+        pthread_sigmask(SIG_SETMASK, &static_cast<ucontext_t*>(context)->uc_sigmask, nullptr);
         siglongjmp(guard->jump, 1);
     }
     // Not a guarded call's fault: the handler from before decides, as if we were not here.
@@ -57,8 +87,6 @@ void OnFault(int signal, siginfo_t* info, void* context) {
 }
 
 void Install() {
-    std::lock_guard<std::mutex> lock(installLock);
-    if (guardedCalls++ > 0) return;
     struct sigaction ours {};
     ours.sa_sigaction = OnFault;
     ours.sa_flags = SA_SIGINFO | SA_ONSTACK;
@@ -69,8 +97,6 @@ void Install() {
 }
 
 void Uninstall() {
-    std::lock_guard<std::mutex> lock(installLock);
-    if (--guardedCalls > 0) return;
     for (int i = 0; i < kSignalCount; ++i) {
         struct sigaction current {};
         sigaction(kFaultSignals[i], nullptr, &current);
@@ -82,6 +108,22 @@ void Uninstall() {
 
 }  // namespace
 
+void HoldFaultGuard() {
+    // Installed already: one more hold, without a lock.
+    for (int count = holds.load(); count > 0;)
+        if (holds.compare_exchange_weak(count, count + 1)) return;
+    std::lock_guard<std::mutex> lock(installLock);
+    if (holds.load() == 0) Install();
+    ++holds;
+}
+
+void ReleaseFaultGuard() {
+    for (int count = holds.load(); count > 1;)
+        if (holds.compare_exchange_weak(count, count - 1)) return;
+    std::lock_guard<std::mutex> lock(installLock);
+    if (--holds == 0) Uninstall();
+}
+
 const char* FaultSignalName(uint32_t code) {
     switch (code) {
         case SIGSEGV: return "Segmentation fault";
@@ -92,21 +134,40 @@ const char* FaultSignalName(uint32_t code) {
     }
 }
 
-bool CallGuarded(void (*call)(void* context), void* context, uint32_t& exceptionCode) {
+// Not instrumented: the guard must lie in this very frame, where OnFault looks for it.
+__attribute__((no_sanitize_address)) bool CallGuarded(void (*call)(void* context), void* context,
+                                                      GuardedCall& state) {
     Guard guard;
-    Guard* const outer = activeGuard;  // a guarded call may itself run one
-    Install();
+    guard.state = &state;
+    guard.outer = activeGuard;  // a guarded call may itself run one
+    // The outermost call holds for all: an outer call that catches a fault of an inner one
+    // (from code run outside the inner guard) never reaches the inner call's release.
+    const bool outermost = !guard.outer;
+    if (outermost) HoldFaultGuard();
     bool returned = true;
-    if (sigsetjmp(guard.jump, 1) == 0) {
+    // Without the signal mask: saving it would cost a system call per call.
+    if (sigsetjmp(guard.jump, 0) == 0) {
         activeGuard = &guard;
         call(context);
     } else {
         returned = false;
-        exceptionCode = uint32_t(guard.signal);
     }
-    activeGuard = outer;
-    Uninstall();
+    activeGuard = guard.outer;
+    if (outermost) ReleaseFaultGuard();
     return returned;
+}
+
+bool CallGuarded(void (*call)(void* context), void* context, uint32_t& exceptionCode) {
+    GuardedCall state;
+    if (CallGuarded(call, context, state)) return true;
+    exceptionCode = state.exceptionCode;
+    return false;
+}
+
+void CallOutsideGuard(GuardedCall& state, void (*call)(void* context), void* context) {
+    ++state.hostCalls;
+    call(context);
+    --state.hostCalls;
 }
 
 }  // namespace platform
