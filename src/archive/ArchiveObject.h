@@ -56,7 +56,8 @@ private:
     // Lets go of the container without closing it.
     void Forget();
     // Runs call(), a call into the serving module, under the fault guard; false after a fault,
-    // which gives the container up.
+    // which gives the container up. The module's progress calls during ExtractProc need the
+    // guarded call's state: calling back, it runs the host's code outside the guard.
     template <typename Call>
     bool CallModule(const char16_t* operation, Call& call);
     void Abandon(const char16_t* operation, uint32_t exceptionCode);
@@ -87,6 +88,7 @@ bool ArchiveObject::CallModule(const char16_t* operation, Call& call) {
     moduleCall_ = &state;
     const bool returned = RunGuarded(call, state);
     moduleCall_ = nullptr;
-    if (!returned) Abandon(operation, state.exceptionCode);
-    return returned;
+    if (returned) return true;
+    Abandon(operation, state.exceptionCode);
+    return false;
 }

@@ -108,6 +108,7 @@ bool ModuleRegistry::LoadModule(const std::u16string& pluginDirectory, ModuleRec
 }
 
 void ModuleRegistry::Unload() {
+    platform::FaultGuardHold hold;
     for (ModuleRecord& record : records_) {
         // A module that faults here is released all the same: nothing of it runs afterwards.
         auto unload = [&record] { record.unloadSubModule(); };

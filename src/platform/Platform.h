@@ -37,6 +37,8 @@ struct GuardedCall {
 // Runs call(context). Answers true when it returned; false, with the exception code, when a
 // structured exception (on Linux: a fault signal, SIGSEGV, SIGBUS, SIGFPE or SIGILL, raised on
 // this thread) escaped it. Exceptions that the callee raises and handles itself are left alone.
+// The form with a GuardedCall runs between a HoldFaultGuard and its release (it costs no more
+// than a few stores then); the form with a code holds the guard itself.
 bool CallGuarded(void (*call)(void* context), void* context, GuardedCall& state);
 bool CallGuarded(void (*call)(void* context), void* context, uint32_t& exceptionCode);
 // From inside the guarded call of state, on its thread: runs call(context) as if that guard were
@@ -44,9 +46,8 @@ bool CallGuarded(void (*call)(void* context), void* context, uint32_t& exception
 // would have gone without Morvane.
 void CallOutsideGuard(GuardedCall& state, void (*call)(void* context), void* context);
 
-// Keeps CallGuarded ready between calls: on Linux its signal handlers stay installed from the
-// first hold to the last release, so that a call costs no system call. A hold is never needed
-// for CallGuarded to work; the two calls pair up, on any threads.
+// Keeps CallGuarded ready: on Linux its signal handlers stay installed from the first hold to the
+// last release, so that a call costs no system call. The two calls pair up, on any threads.
 void HoldFaultGuard();
 void ReleaseFaultGuard();
 class FaultGuardHold {

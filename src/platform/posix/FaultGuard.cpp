@@ -1,14 +1,17 @@
 // platform::CallGuarded on Linux. A fault (SIGSEGV, SIGBUS, SIGFPE, SIGILL) raised on a thread
 // while it runs a guarded call jumps back out of the call; a fault anywhere else goes to the
 // handler that was there before, so the host's own handling of its faults is unchanged. The
-// handlers are installed while at least one hold (or guarded call) lasts, and put back afterwards.
-#include <csetjmp>
+// handlers are installed while at least one hold lasts, and put back afterwards.
 #include <csignal>
 #include <mutex>
 
 #include <atomic>
 #include <pthread.h>
 #include <ucontext.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
 
 #include "platform/Platform.h"
 #include "platform/posix/FaultGuard.h"
@@ -21,7 +24,10 @@ constexpr int kSignalCount = sizeof kFaultSignals / sizeof kFaultSignals[0];
 
 // Lives in CallGuarded's frame: the callee's stack lies below it.
 struct Guard {
-    sigjmp_buf jump;
+    // __builtin_setjmp's: a few stores where sigsetjmp is a library call, for a guard around
+    // every header of a listing. The jump back restores nothing but the frame: CallGuarded puts
+    // back the registers it saved, and the handler the signal mask and floating-point control.
+    void* jump[5];
     GuardedCall* state;
     Guard* outer;  // the guarded call that this one runs in, if any
 };
@@ -54,6 +60,21 @@ uintptr_t FaultStackPointer(const void* context) {
 #endif
 }
 
+// The kernel gives a handler the floating-point control of a fresh thread and puts the
+// interrupted one back only when the handler returns: a jump out takes it back itself, with no
+// exception left pending.
+void RestoreFloatingPointControl(const ucontext_t& interrupted) {
+#if defined(__x86_64__)
+    if (const auto* state = interrupted.uc_mcontext.fpregs) {
+        const uint32_t mxcsr = state->mxcsr & ~0x3Fu;
+        const uint16_t control = state->cwd;
+        asm volatile("fnclex\n\tfldcw %0\n\tldmxcsr %1" : : "m"(control), "m"(mxcsr));
+    }
+#else
+    (void)interrupted;
+#endif
+}
+
 void OnFault(int signal, siginfo_t* info, void* context) {
     Guard* guard = activeGuard;
     // A guard that lies below the fault was left without returning (a longjmp of the host's
@@ -64,9 +85,17 @@ void OnFault(int signal, siginfo_t* info, void* context) {
     while (guard && guard->state->hostCalls) guard = guard->outer;
     if (guard) {
         guard->state->exceptionCode = uint32_t(signal);
+        const ucontext_t& interrupted = *static_cast<const ucontext_t*>(context);
+        RestoreFloatingPointControl(interrupted);
         // The jump leaves the signal mask alone: the one from before the fault is put back here.
-        pthread_sigmask(SIG_SETMASK, &static_cast<ucontext_t*>(context)->uc_sigmask, nullptr);
-        siglongjmp(guard->jump, 1);
+        pthread_sigmask(SIG_SETMASK, &interrupted.uc_sigmask, nullptr);
+#if defined(__SANITIZE_ADDRESS__)
+        // The frames left behind, from the fault's stack (and the red zone below it) up to the
+        // guard: their shadow would trip the calls that use that stack next.
+        if (stack != 0)
+            __asan_unpoison_memory_region(reinterpret_cast<void*>(stack - 128), uintptr_t(guard) - (stack - 128));
+#endif
+        __builtin_longjmp(guard->jump, 1);
     }
     // Not a guarded call's fault: the handler from before decides, as if we were not here.
     const struct sigaction& before = previous[SignalIndex(signal)];
@@ -140,24 +169,19 @@ __attribute__((no_sanitize_address)) bool CallGuarded(void (*call)(void* context
     Guard guard;
     guard.state = &state;
     guard.outer = activeGuard;  // a guarded call may itself run one
-    // The outermost call holds for all: an outer call that catches a fault of an inner one
-    // (from code run outside the inner guard) never reaches the inner call's release.
-    const bool outermost = !guard.outer;
-    if (outermost) HoldFaultGuard();
     bool returned = true;
-    // Without the signal mask: saving it would cost a system call per call.
-    if (sigsetjmp(guard.jump, 0) == 0) {
+    if (__builtin_setjmp(guard.jump) == 0) {
         activeGuard = &guard;
         call(context);
     } else {
         returned = false;
     }
     activeGuard = guard.outer;
-    if (outermost) ReleaseFaultGuard();
     return returned;
 }
 
 bool CallGuarded(void (*call)(void* context), void* context, uint32_t& exceptionCode) {
+    FaultGuardHold hold;
     GuardedCall state;
     if (CallGuarded(call, context, state)) return true;
     exceptionCode = state.exceptionCode;
