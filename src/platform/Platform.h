@@ -41,9 +41,9 @@ struct GuardedCall {
 // than a few stores then); the form with a code holds the guard itself.
 bool CallGuarded(void (*call)(void* context), void* context, GuardedCall& state);
 bool CallGuarded(void (*call)(void* context), void* context, uint32_t& exceptionCode);
-// From inside the guarded call of state, on its thread: runs call(context) as if that guard were
-// not there, so that a fault of the host's own code, which a sub-module calls back, goes where it
-// would have gone without Morvane.
+// From inside the guarded call of state: runs call(context) as if that guard were not there, so
+// that a fault of the host's own code, which a sub-module calls back, goes where it would have
+// gone without Morvane. Called on another thread, it lifts nothing: that thread is not guarded.
 void CallOutsideGuard(GuardedCall& state, void (*call)(void* context), void* context);
 
 // Keeps CallGuarded ready: on Linux its signal handlers stay installed from the first hold to the

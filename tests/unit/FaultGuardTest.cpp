@@ -224,6 +224,33 @@ TEST(FaultGuard, TheHostsCodeInsideAGuardedCallFaultsAsWithoutTheGuard) {
     EXPECT_EQ(hostHandlerCalls, 1);
 }
 
+// A module may call back from a thread of its own: that lifts nothing on the guarded thread.
+TEST(FaultGuard, TheHostsCodeOnAnotherThreadLiftsNoGuard) {
+    HostHandlers host;
+    platform::FaultGuardHold hold;
+    platform::GuardedCall state;
+    std::atomic<int> phase{0};
+    std::thread other([&] {
+        while (phase != 1) std::this_thread::yield();
+        platform::CallOutsideGuard(state, [](void* context) {
+            auto& step = *static_cast<std::atomic<int>*>(context);
+            step = 2;
+            while (step != 3) std::this_thread::yield();
+        }, &phase);
+    });
+    const bool returned = platform::CallGuarded([](void* context) {
+        auto& step = *static_cast<std::atomic<int>*>(context);
+        step = 1;
+        while (step != 2) std::this_thread::yield();
+        raise(SIGFPE);
+    }, &phase, state);
+    phase = 3;
+    other.join();
+    EXPECT_FALSE(returned);
+    EXPECT_EQ(state.exceptionCode, uint32_t(SIGFPE));
+    EXPECT_EQ(hostHandlerCalls, 0);
+}
+
 TEST(FaultGuard, AGuardLeftByALongJumpCatchesNothingAnyMore) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(

@@ -189,9 +189,11 @@ bool CallGuarded(void (*call)(void* context), void* context, uint32_t& exception
 }
 
 void CallOutsideGuard(GuardedCall& state, void (*call)(void* context), void* context) {
-    ++state.hostCalls;
+    // Only the thread that runs the guarded call is under its guard.
+    const bool inside = activeGuard && activeGuard->state == &state;
+    if (inside) ++state.hostCalls;
     call(context);
-    --state.hostCalls;
+    if (inside) --state.hostCalls;
 }
 
 }  // namespace platform

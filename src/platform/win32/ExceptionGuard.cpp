@@ -165,9 +165,14 @@ bool CallGuarded(void (*call)(void* context), void* context, uint32_t& exception
 }
 
 void CallOutsideGuard(GuardedCall& state, void (*call)(void* context), void* context) {
-    ++state.hostCalls;
+    // Only the thread that runs the guarded call is under its guard, and the state lies on that
+    // thread's stack.
+    const auto* tib = reinterpret_cast<const NT_TIB*>(NtCurrentTeb());
+    const auto* at = reinterpret_cast<const char*>(&state);
+    const bool inside = at >= static_cast<const char*>(tib->StackLimit) && at < static_cast<const char*>(tib->StackBase);
+    if (inside) ++state.hostCalls;
     call(context);
-    --state.hostCalls;
+    if (inside) --state.hostCalls;
 }
 
 // A frame-based handler needs nothing installed.
