@@ -187,7 +187,6 @@ TEST(FaultGuard, FaultsElsewhereKeepTheDefaultAndIgnoredActions) {
         },
         ::testing::KilledBySignal(SIGSEGV), "");
 }
-#endif
 
 TEST(FaultGuard, AHoldKeepsTheHandlersBetweenCallsUntilTheLastRelease) {
     HostHandlers host;
@@ -280,4 +279,5 @@ TEST(FaultGuard, AFaultLeavesTheFloatingPointControlAsItWas) {
     EXPECT_EQ(mxcsr & ~0x3Fu, rounding & ~0x3Fu);
     EXPECT_EQ(control, precision);
 }
+#endif
 #endif
