@@ -155,7 +155,9 @@ TEST(PluginLifetime, AFaultIsReportedOnceWhenVerbose) {
         EXPECT_EQ(watcher.Shown(), verbose ? 1 : 0) << general;
         // The fault's own text follows: the system's, or Wine's fallback.
         EXPECT_EQ(text.substr(0, start.size()), verbose ? start : u"") << general;
-        if (verbose) EXPECT_GT(text.size(), start.size());
+        if (verbose) {
+            EXPECT_GT(text.size(), start.size());
+        }
     }
 }
 #endif

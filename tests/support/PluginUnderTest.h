@@ -64,6 +64,8 @@ struct FaultingModuleLeaksIgnored {
 #if defined(__SANITIZE_ADDRESS__)
     FaultingModuleLeaksIgnored() { __lsan_disable(); }
     ~FaultingModuleLeaksIgnored() { __lsan_enable(); }
+#else
+    FaultingModuleLeaksIgnored() {}  // a variable of it is used, for its lifetime
 #endif
 };
 

@@ -167,7 +167,11 @@ bool CallGuarded(void (*call)(void* context), void* context, uint32_t& exception
 void CallOutsideGuard(GuardedCall& state, void (*call)(void* context), void* context) {
     // Only the thread that runs the guarded call is under its guard, and the state lies on that
     // thread's stack.
+    // GCC 12 takes the segment read in NtCurrentTeb for an access past an empty array.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
     const auto* tib = reinterpret_cast<const NT_TIB*>(NtCurrentTeb());
+#pragma GCC diagnostic pop
     const auto* at = reinterpret_cast<const char*>(&state);
     const bool inside = at >= static_cast<const char*>(tib->StackLimit) && at < static_cast<const char*>(tib->StackBase);
     if (inside) ++state.hostCalls;
