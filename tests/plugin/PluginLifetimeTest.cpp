@@ -4,11 +4,8 @@
 #include "support/PluginUnderTest.h"
 
 #if defined(_WIN32)
-#include <windows.h>
-
 #include "support/WindowDriver.h"
 #else
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -20,17 +17,6 @@ using namespace testing_support;
 namespace {
 
 const std::string S = TESTMODULE_SUFFIX;
-
-// Whether the library at path is still loaded in this process.
-bool Loaded(const fs::path& path) {
-#if defined(_WIN32)
-    return GetModuleHandleW(path.wstring().c_str()) != nullptr;
-#else
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (library) dlclose(library);
-    return library != nullptr;
-#endif
-}
 
 }  // namespace
 
@@ -52,12 +38,12 @@ TEST(PluginLifetime, LoadsModulesInOrderAndUnloadsEachOnceAtDetach) {
             ASSERT_EQ(lines.size(), 3u);
             EXPECT_EQ(lines[1][0], "a");
             EXPECT_EQ(Field(lines[1], "settings"), folder.LogSetting() + "\\0a=1\\0b=2\\0\\0");
-            EXPECT_TRUE(Loaded(folder.folder.Path() / ("b" + S))) << fault;
+            EXPECT_TRUE(LibraryLoaded(folder.folder.Path() / ("b" + S))) << fault;
         }
         const std::vector<std::string> expected = {"b LoadSubModule",   "a LoadSubModule",   "c LoadSubModule",
                                                    "b UnloadSubModule", "a UnloadSubModule", "c UnloadSubModule"};
         EXPECT_EQ(LoggedCalls(folder.LogPath()), expected) << fault;
-        for (const char* name : {"b", "a", "c"}) EXPECT_FALSE(Loaded(folder.folder.Path() / (name + S))) << fault;
+        for (const char* name : {"b", "a", "c"}) EXPECT_FALSE(LibraryLoaded(folder.folder.Path() / (name + S))) << fault;
     }
 }
 
