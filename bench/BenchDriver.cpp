@@ -1,6 +1,7 @@
 // morvane_bench: the in-process measurements of scripts/bench.sh.
 //   list plugin PLUGIN ARCHIVE         one listing through the plug-in's exports
 //   list direct MODULE ARCHIVE         one listing straight from the sub-module (the floor)
+//   list guarded MODULE ARCHIVE        the same, each call into the module under Morvane's fault guard
 //   rounds PLUGIN MODULE ARCHIVE N     both listings alternated N times, wall time of each
 //   memory PLUGIN ARCHIVE              peak memory that one listing adds (Linux)
 //   startup PLUGIN N MODULE...         loading the plug-in against loading its modules bare
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "BenchLibrary.h"
+#include "modules/GuardedCall.h"
 #include "modules/SubModuleContract.h"
 #include "plugin/PackerInterface.h"
 
@@ -96,8 +98,11 @@ struct Module {
 
     // The floor of a listing: the module's own reading, the zeroed record it is handed and the
     // host's header filled as any host needs it (names copied, its time and mode in the host's
-    // terms, its reserved bytes zeroed). Every name goes to seen when given.
-    Tally List(const std::u16string& archive, std::unordered_set<std::u16string>* seen = nullptr) const {
+    // terms, its reserved bytes zeroed). Every name goes to seen when given. Guarded: every
+    // entry is read under the fault guard that the plug-in puts around each call, held for the
+    // listing as the plug-in holds it while an archive is open.
+    Tally List(const std::u16string& archive, std::unordered_set<std::u16string>* seen = nullptr,
+               bool guarded = false) const {
         OpenRequest request{};
         request.ArchivePath = reinterpret_cast<const SM_WCHAR*>(archive.c_str());
         ContainerHandle container = nullptr;
@@ -107,9 +112,17 @@ struct Module {
         static EntryInfo entry;
         static tHeaderDataExW header;
         const size_t pathLength = std::min<size_t>(archive.size(), PK_NAME_WIDE - 1);
+        if (guarded) platform::HoldFaultGuard();
         for (int32_t index = 0;; ++index) {
             std::memset(&entry, 0, sizeof entry);
-            const int32_t answer = api.ReadEntryProc(container, index, &entry);
+            int32_t answer = 0;
+            if (guarded) {
+                auto read = [&] { answer = api.ReadEntryProc(container, index, &entry); };
+                platform::GuardedCall state;
+                if (!RunGuarded(read, state)) Fail("the module faulted");
+            } else {
+                answer = api.ReadEntryProc(container, index, &entry);
+            }
             if (answer == SM_ENTRY_END) break;
             if (answer != SM_ENTRY_OK) Fail("the module answered " + std::to_string(answer));
             const SM_WCHAR* name = entry.Name;
@@ -128,6 +141,7 @@ struct Module {
             tally.Add(header);
             if (seen) seen->emplace(reinterpret_cast<const char16_t*>(name), length);
         }
+        if (guarded) platform::ReleaseFaultGuard();
         api.CloseProc(container);
         return tally;
     }
@@ -145,13 +159,13 @@ int ListOnce(const std::string& side, const char* library, const char* archive) 
         const auto started = Clock::now();
         const Tally tally = plugin.List(path);
         PrintListing("plugin", tally, Seconds(started));
-    } else if (side == "direct") {
+    } else if (side == "direct" || side == "guarded") {
         Module module(library);
         const auto started = Clock::now();
-        const Tally tally = module.List(path);
-        PrintListing("direct", tally, Seconds(started));
+        const Tally tally = module.List(path, nullptr, side == "guarded");
+        PrintListing(side.c_str(), tally, Seconds(started));
     } else {
-        Fail("list takes plugin or direct, not " + side);
+        Fail("list takes plugin, direct or guarded, not " + side);
     }
     return 0;
 }
@@ -229,7 +243,7 @@ int main(int argc, char** argv) {
     if (command == "startup" && argc >= 5)
         return Startup(argv[2], std::atoi(argv[3]), std::vector<const char*>(argv + 4, argv + argc));
     std::fprintf(stderr,
-                 "usage: morvane_bench list plugin|direct LIBRARY ARCHIVE\n"
+                 "usage: morvane_bench list plugin|direct|guarded LIBRARY ARCHIVE\n"
                  "       morvane_bench rounds PLUGIN MODULE ARCHIVE ROUNDS\n"
                  "       morvane_bench memory PLUGIN MODULE ARCHIVE\n"
                  "       morvane_bench startup PLUGIN ROUNDS MODULE...\n");

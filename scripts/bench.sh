@@ -125,9 +125,11 @@ instructions() {  # SIDE LIBRARY ARCHIVE
   valgrind --tool=callgrind --callgrind-out-file=/dev/null "$build/linux/bench/morvane_bench" list "$@" 2>&1 |
     sed -n 's/.*Collected : \([0-9]*\).*/\1/p'
 }
-for side in plugin direct; do
+# plugin: through Morvane, whose every call into the module runs under its fault guard; direct:
+# the bare loop over the module; guarded: the bare loop with each call under that guard alone.
+for side in plugin direct guarded; do
   lib="${plugin_synthetic[linux]}"
-  [ "$side" = direct ] && lib="$work/linux-synthetic/x64/synthetic.so"
+  [ "$side" = plugin ] || lib="$work/linux-synthetic/x64/synthetic.so"
   low="$(instructions "$side" "$lib" "$small_synthetic")"
   high="$(instructions "$side" "$lib" "$large_synthetic")"
   echo "b1.instructions.$side $(( (high - low) / 90000 ))" >> "$results"

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "archive/PasswordCache.h"
 #include "modules/ModuleRegistry.h"
@@ -22,4 +23,7 @@ struct ArchiveEnvironment {
     bool (*askPassword)(char* buffer, int32_t capacity) = nullptr;
     // Hands a progress amount to the host's callbacks, the wide one preferred.
     void (*reportProgress)(const HostProgress& progress, int32_t amount) = nullptr;
+    // Tells the user that a sub-module faulted, where the user asked for such reports (text: the
+    // module, the call and the archive, then the platform's text for the fault).
+    void (*reportFault)(const std::u16string& text) = nullptr;
 };

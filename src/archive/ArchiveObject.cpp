@@ -2,6 +2,7 @@
 #include "archive/ArchiveObject.h"
 
 #include "modules/ProbeRequest.h"
+#include "platform/Platform.h"
 
 namespace {
 constexpr int32_t kPasswordCapacity = 100;
@@ -20,6 +21,8 @@ int32_t ArchiveObject::Offer(ProbeRequest& request, int32_t& index, ContainerHan
 
 bool ArchiveObject::Open(const char16_t* path, bool prepare) {
     Reset();
+    // One install of the fault guard for every module that is offered the file.
+    platform::FaultGuardHold hold;
     char password[kPasswordCapacity] = {};
     int32_t index = -1;
     ContainerHandle handle = nullptr;
@@ -47,30 +50,56 @@ bool ArchiveObject::Open(const char16_t* path, bool prepare) {
         if (answer == 2 && remembered) rememberedRefused = true;
     }
     if (answer != 1) return false;
-    // A refused container is the module's to release: it is never handed back to it.
-    if (prepare && ServingModule().PrepareProc(container_) == 0) {
-        container_ = nullptr;
-        moduleIndex_ = -1;
-        return false;
-    }
     archivePath_ = std::make_unique<std::u16string>(path);
-    return true;
+    if (!prepare) return true;
+    int32_t prepared = 0;
+    auto prepareCall = [&] { prepared = ServingModule().PrepareProc(container_); };
+    if (CallModule(u"PrepareProc", prepareCall) && prepared != 0) return true;
+    // A refused container is the module's to release: it is never handed back to it.
+    Forget();
+    archivePath_.reset();
+    return false;
 }
 
 void ArchiveObject::Keep(int32_t index, ContainerHandle handle) {
     entryIndex_ = -1;
     moduleIndex_ = index;
     container_ = handle;
+    // Held while the container is: the guarded calls on it then install nothing.
+    if (!guardHeld_) platform::HoldFaultGuard();
+    guardHeld_ = true;
+}
+
+void ArchiveObject::Forget() {
+    container_ = nullptr;
+    moduleIndex_ = -1;
+    if (guardHeld_) platform::ReleaseFaultGuard();
+    guardHeld_ = false;
+}
+
+void ArchiveObject::Abandon(const char16_t* operation, uint32_t exceptionCode) {
+    faulted_ = true;
+    const size_t index = size_t(moduleIndex_);
+    Forget();
+    if (!environment_.reportFault) return;
+    // Also reached from the destructor (CloseProc): a report that cannot be built is dropped.
+    try {
+        std::u16string text = environment_.registry->At(index).moduleName + u": " + operation + u" faulted";
+        if (archivePath_) text += u" on " + *archivePath_;
+        environment_.reportFault(text + u"\n" + platform::ExceptionText(exceptionCode));
+    } catch (...) {
+    }
 }
 
 void ArchiveObject::Reset() {
     // Extraction wrote into these directories until now, so only now do their times hold.
     directoryTimes_.Restore();
     if (container_) {
-        if (moduleIndex_ >= 0 && size_t(moduleIndex_) < environment_.registry->Size())
-            ServingModule().CloseProc(container_);
-        container_ = nullptr;
-        moduleIndex_ = -1;
+        if (moduleIndex_ >= 0 && size_t(moduleIndex_) < environment_.registry->Size()) {
+            auto closeCall = [this] { ServingModule().CloseProc(container_); };
+            CallModule(u"CloseProc", closeCall);
+        }
+        Forget();
     }
     archivePath_.reset();
     listed_ = ListedEntry{};  // its path was a view of archivePath_

@@ -11,6 +11,7 @@
 #include "archive/DirectoryTimes.h"
 #include "archive/ListedEntry.h"
 #include "archive/NameCountMap.h"
+#include "modules/GuardedCall.h"
 #include "modules/SubModuleContract.h"
 
 class ArchiveObject {
@@ -35,8 +36,12 @@ public:
     // destPath), creating missing parent directories: the sub-module's answer.
     int32_t ExtractCurrentEntryTo(const char16_t* destPath, const char16_t* destName);
     // Extracts the current entry to targetPath and restores its times and read-only mode; the
-    // sub-module's answer.
+    // sub-module's answer. A fault answers 3 (bad data) and deletes what was written.
     int32_t ExtractCurrentEntry(const std::u16string& targetPath);
+    // Whether a call into the sub-module faulted. The container is then given up without
+    // CloseProc (the module's state cannot be trusted), and the object answers as it does
+    // without one: nothing reaches the module again.
+    bool Faulted() const { return faulted_; }
 
     // The file manager's progress callbacks, stored as given (null allowed).
     HostProgress progress;
@@ -48,6 +53,14 @@ private:
     int32_t Offer(struct ProbeRequest& request, int32_t& index, ContainerHandle& handle);
     // Takes the container that the module at index opened: from here on Reset closes it.
     void Keep(int32_t index, ContainerHandle handle);
+    // Lets go of the container without closing it.
+    void Forget();
+    // Runs call(), a call into the serving module, under the fault guard; false after a fault,
+    // which gives the container up. The module's progress calls during ExtractProc need the
+    // guarded call's state: calling back, it runs the host's code outside the guard.
+    template <typename Call>
+    bool CallModule(const char16_t* operation, Call& call);
+    void Abandon(const char16_t* operation, uint32_t exceptionCode);
 
     const ArchiveEnvironment& environment_;
     std::unique_ptr<std::u16string> archivePath_;
@@ -64,4 +77,18 @@ private:
     std::u16string numbered_;
     std::set<std::u16string> madeDirectories_;  // parent folders of this archive's targets that exist
     DirectoryTimes directoryTimes_;
+    bool faulted_ = false;
+    bool guardHeld_ = false;                   // a fault guard hold, while a container is kept
+    platform::GuardedCall* moduleCall_ = nullptr;  // the guarded call under way, for progress
 };
+
+template <typename Call>
+bool ArchiveObject::CallModule(const char16_t* operation, Call& call) {
+    platform::GuardedCall state;
+    moduleCall_ = &state;
+    const bool returned = RunGuarded(call, state);
+    moduleCall_ = nullptr;
+    if (returned) return true;
+    Abandon(operation, state.exceptionCode);
+    return false;
+}

@@ -18,7 +18,9 @@ int32_t ArchiveObject::ListNextEntry() {
     EntryInfo& entry = records_[1 - current_];
     std::memset(&entry, 0, sizeof entry);
     ++entryIndex_;
-    const int32_t answer = ServingModule().ReadEntryProc(container_, entryIndex_, &entry);
+    int32_t answer = 0;
+    auto read = [&] { answer = ServingModule().ReadEntryProc(container_, entryIndex_, &entry); };
+    if (!CallModule(u"ReadEntryProc", read)) return 0;
     if (answer == 0 || answer == 2) return answer;
     // The name up to its first zero, never past the field: a module may fill all of it.
     const auto* name = reinterpret_cast<const char16_t*>(entry.Name);

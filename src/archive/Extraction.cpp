@@ -24,7 +24,20 @@ int32_t SM_CALL ProgressTrampoline(void* context, int32_t amount, int32_t /*unus
 }  // namespace
 
 void ArchiveObject::ReportProgress(int32_t amount) const {
-    if (environment_.reportProgress) environment_.reportProgress(progress, amount);
+    if (!environment_.reportProgress) return;
+    if (!moduleCall_) {
+        environment_.reportProgress(progress, amount);
+        return;
+    }
+    // The host's callback is the host's code: a fault there is none of the module's.
+    struct HostCall {
+        const ArchiveObject* archive;
+        int32_t amount;
+    } host{this, amount};
+    platform::CallOutsideGuard(*moduleCall_, [](void* context) {
+        const HostCall& call = *static_cast<const HostCall*>(context);
+        call.archive->environment_.reportProgress(call.archive->progress, call.amount);
+    }, &host);
 }
 
 int32_t ArchiveObject::ExtractCurrentEntryTo(const char16_t* destPath, const char16_t* destName) {
@@ -52,13 +65,25 @@ int32_t ArchiveObject::ExtractCurrentEntry(const std::u16string& targetPath) {
     request.TargetPath = reinterpret_cast<const SM_WCHAR*>(modulePath.c_str());
     request.ProgressContext = this;
     request.ProgressProc = ProgressTrampoline;
-    const int32_t answer = module.ExtractProc(container_, request);
+    int32_t answer = 0;
+    auto extract = [&] { answer = module.ExtractProc(container_, request); };
+    // What a module wrote before it faulted is no file: it goes.
+    if (!CallModule(u"ExtractProc", extract)) {
+        platform::DiscardFile(targetPath);
+        return 3;
+    }
     if (answer != 0) return answer;
-    directoryTimes_.NoteExtracted(listed_.name, targetPath);
 
     EntryInfo entry;
     std::memset(&entry, 0, sizeof entry);
-    if (module.ReadEntryProc(container_, entryIndex_, &entry) != 1) return 0;
+    int32_t read = 0;
+    auto reread = [&] { read = module.ReadEntryProc(container_, entryIndex_, &entry); };
+    if (!CallModule(u"ReadEntryProc", reread)) {
+        platform::DiscardFile(targetPath);
+        return 3;
+    }
+    directoryTimes_.NoteExtracted(listed_.name, targetPath);
+    if (read != 1) return 0;
     platform::SetFileTimes(targetPath, Join(entry.CreationTime), Join(entry.LastWriteTime));
     if (entry.Attributes & kAttributeReadOnly) platform::MakeReadOnly(targetPath);
     return 0;

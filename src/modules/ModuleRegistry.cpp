@@ -2,6 +2,8 @@
 
 #include <type_traits>
 
+#include "modules/GuardedCall.h"
+
 namespace {
 
 // The failure text of a module that could not be loaded for want of memory.
@@ -106,8 +108,12 @@ bool ModuleRegistry::LoadModule(const std::u16string& pluginDirectory, ModuleRec
 }
 
 void ModuleRegistry::Unload() {
+    platform::FaultGuardHold hold;
     for (ModuleRecord& record : records_) {
-        record.unloadSubModule();
+        // A module that faults here is released all the same: nothing of it runs afterwards.
+        auto unload = [&record] { record.unloadSubModule(); };
+        platform::GuardedCall state;
+        RunGuarded(unload, state);
         Release(record);
     }
     records_.clear();

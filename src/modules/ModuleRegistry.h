@@ -20,7 +20,7 @@ public:
     // Throws nothing: a module that cannot be loaded for want of memory is one more failure.
     void Load(const std::u16string& pluginDirectory, const IniDocument& document,
               std::vector<LoadFailure>& failures);
-    // UnloadSubModule then release, first to last; leaves the registry empty.
+    // UnloadSubModule (guarded) then release, first to last; leaves the registry empty.
     void Unload();
     static bool LoadModule(const std::u16string& pluginDirectory, ModuleRecord& record,
                            const std::u16string& settingsText, std::u16string& errorText);

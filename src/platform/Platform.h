@@ -28,10 +28,35 @@ void ReleaseLibrary(LibraryHandle library);
 // The platform's text for a structured exception code.
 std::u16string ExceptionText(uint32_t exceptionCode);
 
+// One guarded call, on its caller's stack while it runs.
+struct GuardedCall {
+    uint32_t exceptionCode = 0;      // the fault that ended the call
+    volatile int32_t hostCalls = 0;  // nonzero while CallOutsideGuard runs the host's code inside it
+};
+
 // Runs call(context). Answers true when it returned; false, with the exception code, when a
 // structured exception (on Linux: a fault signal, SIGSEGV, SIGBUS, SIGFPE or SIGILL, raised on
 // this thread) escaped it. Exceptions that the callee raises and handles itself are left alone.
+// The form with a GuardedCall runs between a HoldFaultGuard and its release (it costs no more
+// than a few stores then); the form with a code holds the guard itself.
+bool CallGuarded(void (*call)(void* context), void* context, GuardedCall& state);
 bool CallGuarded(void (*call)(void* context), void* context, uint32_t& exceptionCode);
+// From inside the guarded call of state: runs call(context) as if that guard were not there, so
+// that a fault of the host's own code, which a sub-module calls back, goes where it would have
+// gone without Morvane. Called on another thread, it lifts nothing: that thread is not guarded.
+void CallOutsideGuard(GuardedCall& state, void (*call)(void* context), void* context);
+
+// Keeps CallGuarded ready: on Linux its signal handlers stay installed from the first hold to the
+// last release, so that a call costs no system call. The two calls pair up, on any threads.
+void HoldFaultGuard();
+void ReleaseFaultGuard();
+class FaultGuardHold {
+public:
+    FaultGuardHold() { HoldFaultGuard(); }
+    ~FaultGuardHold() { ReleaseFaultGuard(); }
+    FaultGuardHold(const FaultGuardHold&) = delete;
+    FaultGuardHold& operator=(const FaultGuardHold&) = delete;
+};
 
 // --- Paths and files -------------------------------------------------------------------------
 #if defined(_WIN32)
@@ -59,6 +84,9 @@ bool MakeDirectory(const std::u16string& path);
 void SetFileTimes(const std::u16string& path, uint64_t creationTime, uint64_t lastWriteTime);
 // Sets an existing directory's last-write time (FILETIME, UTC); failures are not reported.
 void SetDirectoryTime(const std::u16string& path, uint64_t lastWriteTime);
+// Deletes a file that a sub-module was writing when it faulted. The module may have left it
+// open: on Windows this process's handles to the file are closed first, as nobody else will.
+void DiscardFile(const std::u16string& path);
 // Takes the write permission away from an extracted file whose entry is read-only, where the
 // platform's hosts expect the plug-in to do so; failures are not reported.
 void MakeReadOnly(const std::u16string& path);

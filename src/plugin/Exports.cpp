@@ -25,9 +25,16 @@ void ReportHostProgress(const HostProgress& progress, int32_t amount) {
     else if (progress.narrow) reinterpret_cast<tProcessDataProc>(progress.narrow)(nullptr, amount);
 }
 
+// A fault is told the user only when the INI file asks for reports; otherwise the result code
+// says enough.
+void ReportFault(const std::u16string& text) {
+    if (Plugin().verboseModuleLoad != 0) ShowReportNow(text, u"Morvane: a module faulted");
+}
+
 const ArchiveEnvironment& Environment() {
     static const ArchiveEnvironment environment{&Plugin().registry, &Plugin().passwords,
-                                                &Plugin().useExtensionFilters, AskUser, ReportHostProgress};
+                                                &Plugin().useExtensionFilters, AskUser, ReportHostProgress,
+                                                ReportFault};
     return environment;
 }
 
@@ -72,7 +79,10 @@ int Probe(const char16_t* path) {
     if (!path) return 0;
     try {
         ArchiveObject archive(Environment());
-        return archive.Open(path, false) ? 1 : 0;
+        const bool opened = archive.Open(path, false);
+        archive.Reset();
+        // A module that faults while closing the probe's container does not serve the file.
+        return opened && !archive.Faulted() ? 1 : 0;
     } catch (...) {
         return 0;
     }
@@ -141,6 +151,8 @@ PK_EXPORT int PK_CALL ReadHeader(PK_HANDLE handle, tHeaderData* headerData) {
 PK_EXPORT int PK_CALL ProcessFileW(PK_HANDLE handle, int operation, PK_WCHAR* destPath, PK_WCHAR* destName) {
     ArchiveObject* archive = ArchiveOf(handle);
     if (!archive) return E_EOPEN;
+    // A container given up after a fault is bad data, whatever is asked of it.
+    if (archive->Faulted()) return E_BAD_DATA;
     if (operation == PK_SKIP || operation == PK_TEST) return 0;
     if (!destName) return E_ECREATE;
     try {

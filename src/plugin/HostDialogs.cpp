@@ -78,6 +78,16 @@ void ShowFailureReport(const std::u16string& text, const std::u16string& caption
     report.pending = true;
 }
 
+void ShowReportNow(const std::u16string& text, const std::u16string& caption) {
+    const tMessageBoxProc messageBox = hostMessageBox;
+    if (!messageBox) {
+        platform::ShowReport(text, caption);
+        return;
+    }
+    std::string utf8Text = text::ToUtf8(text), utf8Caption = text::ToUtf8(caption);
+    messageBox(&utf8Text[0], &utf8Caption[0], EXT_MB_OK);
+}
+
 void ReleasePendingReport() {
     std::u16string text, caption;
     if (TakePendingReport(text, caption)) platform::ShowReport(text, caption);

@@ -17,6 +17,8 @@ bool AskPasswordOfUser(void* pluginInstance, char* buffer, int32_t capacity);
 
 // Shows the failure report now, or keeps it for the host's message box.
 void ShowFailureReport(const std::u16string& text, const std::u16string& caption);
+// Shows a report at once: in the host's message box when it lent one, else the platform's own.
+void ShowReportNow(const std::u16string& text, const std::u16string& caption);
 // A report still kept goes to the platform's own report (stderr on Linux): the host lends no
 // dialogs, since it already uses the plug-in without having called ExtensionInitialize.
 void ReleasePendingReport();

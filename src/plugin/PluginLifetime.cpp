@@ -18,14 +18,13 @@ void LoadConfiguration(const std::u16string& pluginDirectory) {
     PluginState& plugin = Plugin();
     IniDocument document;
     document.Load(pluginDirectory + IniFileName());
-    int32_t verbose = 0;
     if (const IniSection* general = document.FindSection(u"General")) {
         general->GetInt(u"UseExtensionFilters", plugin.useExtensionFilters);
-        general->GetInt(u"VerboseModuleLoad", verbose);
+        general->GetInt(u"VerboseModuleLoad", plugin.verboseModuleLoad);
     }
     std::vector<LoadFailure> failures;
     plugin.registry.Load(pluginDirectory, document, failures);
-    if (verbose == 0) return;
+    if (plugin.verboseModuleLoad == 0) return;
     std::u16string report;
     for (const LoadFailure& failure : failures) report += failure.moduleName + u":" + failure.errorText;
     if (!report.empty()) ShowFailureReport(report, u"Morvane failed modules:");

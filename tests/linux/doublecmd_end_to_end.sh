@@ -5,7 +5,9 @@
 # view ("Copy all shown columns") and saved as a screenshot, everything is extracted with F5 and
 # the tree is compared with the source (contents, times, read-only modes); then a protected
 # container of the test sub-module opens after its password is typed into Double Commander's
-# prompt, and so does a ZIP encrypted by Info-ZIP, through the formats sub-module. Every wait is bounded; a display that cannot start is a failure, never a pass.
+# prompt, and so does a ZIP encrypted by Info-ZIP, through the formats sub-module; last, a container
+# whose module faults while listing shows an error, and Double Commander lives on and opens another
+# archive. Every wait is bounded; a display that cannot start is a failure, never a pass.
 #   doublecmd_end_to_end.sh BUILD-DIR      (ends with "N passed, M failed")
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -86,6 +88,9 @@ XML
 inside_time=$(( $(date -d '2020-02-29 12:00:00 UTC' +%s) * 10000000 + 116444736000000000 ))
 printf 'MORVANE-TEST-CONTAINER\nopen\t*\t1\npassword\tsecret\nentry\tname=inside.txt\tsize=6\tcontent=inside\tmtime=%s\n' \
   "$inside_time" > "$work/left/locked.tar"
+# Last in the panel: its module faults with an access violation at the first header.
+printf 'MORVANE-TEST-CONTAINER\nopen\t*\t1\nfault\tReadEntryProc\taccess\nentry\tname=never.txt\n' \
+  > "$work/left/zz-faults.tar"
 
 # Double Commander's columns for the entries of a source folder, folders first: name, extension,
 # size, date and mode (sizes under 1 KiB only, which it shows in bytes).
@@ -246,6 +251,29 @@ else
   fail "no password prompt for the encrypted ZIP within 30 s"
   import -window root "$work/no-zip-prompt.png" 2>/dev/null
 fi
+
+# --- A module that faults while listing: an error, and Double Commander goes on -----------------
+keys BackSpace
+sleep 1
+keys Home Down Down Down Down Return  # [..], locked.tar, sample.tar, secret.zip, zz-faults.tar
+fault_shown() { xdotool search --onlyvisible --name "Morvane: a module faulted" | grep -q .; }
+if wait_until 30 fault_shown; then
+  pass "the fault is reported in Double Commander's message box, captioned \"Morvane: a module faulted\""
+  box=$(xdotool search --onlyvisible --name "Morvane: a module faulted" | head -1)
+  xdotool windowfocus --sync "$box" 2>/dev/null
+  keys Return
+else
+  fail "no fault report within 30 s"
+  import -window root "$work/no-fault-report.png" 2>/dev/null
+fi
+# Double Commander shows the archive empty: [..] alone.
+sleep 1
+if kill -0 "$dc_pid" 2>/dev/null; then pass "Double Commander still runs after the module faulted"; else fail "Double Commander ended"; fi
+xdotool windowfocus --sync "$window" 2>/dev/null
+keys BackSpace
+sleep 1
+keys Home Down Down Return  # sample.tar again
+expect_columns "another archive opens and lists after the fault" "$(columns "$work/source")"
 
 if grep -q "Morvane failed modules" "$work/doublecmd.log"; then fail "the failure report went to stderr as well"; fi
 keys Escape alt+x

@@ -54,16 +54,7 @@ struct ScriptedFolder {
     const fs::path& Path() const { return modules.folder.Path(); }
     std::u16string Directory() const { return modules.folder.Directory(); }
     std::u16string File(const std::string& name) const { return (Path() / name).u16string(); }
-    bool ModuleLoaded(const std::string& name) const {
-        const fs::path path = Path() / (name + Suffix());
-#if defined(_WIN32)
-        return GetModuleHandleW(path.wstring().c_str()) != nullptr;
-#else
-        void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-        if (library) dlclose(library);
-        return library != nullptr;
-#endif
-    }
+    bool ModuleLoaded(const std::string& name) const { return LibraryLoaded(Path() / (name + Suffix())); }
     void ExpectNoModuleLoaded() const {
         for (const char* name : {"m1", "m2", "m3"}) EXPECT_FALSE(ModuleLoaded(name)) << name;
     }

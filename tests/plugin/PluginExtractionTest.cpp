@@ -1,6 +1,7 @@
 // Extraction through ProcessFileW and ProcessFile: targets, answers, progress and file times.
 #include <gtest/gtest.h>
 
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -272,6 +273,89 @@ TEST_F(PluginExtractionTest, BackgroundExtractionOnTwoThreads) {
         EXPECT_EQ(ReadFile(folder.folder.Path() / "two" / relative), ReadFile(folder.folder.Path() / "alone" / relative));
     }
 #endif
+}
+
+// A module that faults in a call gives its container up, and nothing else: the call answers the
+// interface's error, every later call on the handle answers the same without reaching the module,
+// a file that it was writing is gone, CloseArchive calls no CloseProc, and another container of
+// the same module, open on another thread, lists and extracts before and after.
+TEST_F(PluginExtractionTest, AFaultGivesUpItsContainerOnly) {
+    struct Case {
+        const char* operation;
+        int at;  // the call that faults, counted from 1; 0: the first
+        int opened, listed, extracted, probed;
+        std::vector<std::string> calls;  // the calls that reach the module, the faulting one last
+    };
+    const std::vector<std::string> extraction = {"OpenProc", "PrepareProc", "ReadEntryProc", "ExtractProc",
+                                                 "Progress", "Progress", "Progress", "Progress", "ReadEntryProc"};
+    auto first = [&](size_t count) { return std::vector<std::string>(extraction.begin(), extraction.begin() + count); };
+    const std::vector<Case> cases = {
+        {"PrepareProc", 0, E_NOT_SUPPORTED, 0, 0, 1, first(2)},
+        {"ReadEntryProc", 0, 0, E_BAD_ARCHIVE, E_BAD_DATA, 1, first(3)},
+        {"ExtractProc", 0, 0, 0, E_BAD_DATA, 1, first(4)},
+        {"Progress", 0, 0, 0, E_BAD_DATA, 1, first(5)},
+        {"ReadEntryProc", 2, 0, 0, E_BAD_DATA, 1, first(9)},  // reading the entry's times again
+        {"CloseProc", 0, 0, 0, 0, 0, [&] {
+             std::vector<std::string> calls = extraction;
+             calls.push_back("CloseProc");
+             return calls;
+         }()},
+    };
+    const std::string entry = "entry\tname=f\tcontent=0123456789\tcontent-repeat=1000\tprogress=4\n";
+    fs::create_directories(out);
+    for (const char* kind : {"access", "divide", "illegal"}) {
+        for (const Case& c : cases) {
+            const std::string what = std::string(c.operation) + std::to_string(c.at) + " " + kind;
+            const fs::path target = out / (std::string(c.operation) + std::to_string(c.at) + kind);
+            // The other container: its first entry before the fault, its second after it.
+            std::promise<void> faulted, firstDone;
+            std::vector<int> answers;
+            std::thread other([&] {
+                PK_HANDLE handle = OpenEntries("entry\tname=a\tcontent=before\nentry\tname=b\tcontent=after\tprogress=2\n");
+                answers.push_back(Next(handle));
+                answers.push_back(ExtractTo(handle, target.string() + ".before"));
+                firstDone.set_value();
+                faulted.get_future().wait();
+                answers.push_back(Next(handle));
+                answers.push_back(ExtractTo(handle, target.string() + ".after"));
+                answers.push_back(Next(handle));
+                plugin->CloseArchive(handle);
+            });
+            firstDone.get_future().wait();
+            const size_t logged = ReadLog(folder.LogPath()).size();
+            {
+                FaultingModuleLeaksIgnored leaks;
+                const std::u16string path = WriteContainer(folder.folder.Path() / ("fault" + std::to_string(counter++)),
+                                                           "open\tm\t1\nfault\t" + std::string(c.operation) + "\t" +
+                                                               kind + "\t" + std::to_string(c.at) + "\n" + entry);
+                int opened = -1;
+                PK_HANDLE handle = plugin->Open(path, &opened);
+                EXPECT_EQ(opened, c.opened) << what;
+                EXPECT_EQ(handle == nullptr, c.opened != 0) << what;
+                if (handle) {
+                    EXPECT_EQ(Next(handle), c.listed) << what;
+                    EXPECT_EQ(ExtractTo(handle, target), c.extracted) << what;
+                    if (c.extracted != 0) {
+                        EXPECT_EQ(Next(handle), E_BAD_ARCHIVE) << what;
+                        for (int operation : {PK_EXTRACT, PK_TEST, PK_SKIP})
+                            EXPECT_EQ(ExtractTo(handle, target, operation), E_BAD_DATA) << what << operation;
+                    }
+                    EXPECT_EQ(plugin->CloseArchive(handle), 0) << what;
+                }
+                std::vector<std::string> calls;
+                const auto lines = ReadLog(folder.LogPath());
+                for (size_t i = logged; i < lines.size(); ++i) calls.push_back(lines[i][1]);
+                EXPECT_EQ(calls, c.calls) << what;
+                EXPECT_EQ(fs::exists(target), c.extracted == 0 && c.opened == 0) << what;
+                EXPECT_EQ(plugin->Probe(path), c.probed) << what;
+            }
+            faulted.set_value();
+            other.join();
+            EXPECT_EQ(answers, (std::vector<int>{0, 0, 0, 0, E_END_ARCHIVE})) << what;
+            EXPECT_EQ(ReadFile(target.string() + ".before"), "before") << what;
+            EXPECT_EQ(ReadFile(target.string() + ".after"), "after") << what;
+        }
+    }
 }
 
 #if defined(_WIN32)

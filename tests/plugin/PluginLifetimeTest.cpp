@@ -20,24 +20,31 @@ const std::string S = TESTMODULE_SUFFIX;
 
 }  // namespace
 
+// A module that faults in UnloadSubModule is released all the same, and the next ones unload.
 TEST(PluginLifetime, LoadsModulesInOrderAndUnloadsEachOnceAtDetach) {
-    ModuleFolder folder;
-    for (const char* name : {"b", "a", "c"}) folder.AddModule(name);
-    const std::string log = folder.LogSetting() + "\n";
-    folder.WriteIni(PluginUnderTest::IniName(), "[Modules]\nb=b" + S + "\na=a" + S + "\nc=c" + S + "\n[a]\n" + log +
-                                                    "a=1\nb=2\n[b]\n" + log + "[c]\n" + log);
-    {
-        PluginUnderTest plugin(folder);
-        EXPECT_EQ(plugin.GetPackerCaps(), 68);
-        EXPECT_EQ(plugin.GetBackgroundFlags(), 1);
-        const auto lines = ReadLog(folder.LogPath());
-        ASSERT_EQ(lines.size(), 3u);
-        EXPECT_EQ(lines[1][0], "a");
-        EXPECT_EQ(Field(lines[1], "settings"), folder.LogSetting() + "\\0a=1\\0b=2\\0\\0");
+    for (const std::string fault : {"", "access", "divide", "illegal"}) {
+        ModuleFolder folder;
+        for (const char* name : {"b", "a", "c"}) folder.AddModule(name);
+        const std::string log = folder.LogSetting() + "\n";
+        const std::string faults = fault.empty() ? "" : "FaultIn=UnloadSubModule\nFaultKind=" + fault + "\n";
+        folder.WriteIni(PluginUnderTest::IniName(), "[Modules]\nb=b" + S + "\na=a" + S + "\nc=c" + S + "\n[a]\n" +
+                                                        log + "a=1\nb=2\n[b]\n" + log + faults + "[c]\n" + log);
+        {
+            FaultingModuleLeaksIgnored leaks;
+            PluginUnderTest plugin(folder);
+            EXPECT_EQ(plugin.GetPackerCaps(), 68);
+            EXPECT_EQ(plugin.GetBackgroundFlags(), 1);
+            const auto lines = ReadLog(folder.LogPath());
+            ASSERT_EQ(lines.size(), 3u);
+            EXPECT_EQ(lines[1][0], "a");
+            EXPECT_EQ(Field(lines[1], "settings"), folder.LogSetting() + "\\0a=1\\0b=2\\0\\0");
+            EXPECT_TRUE(LibraryLoaded(folder.folder.Path() / ("b" + S))) << fault;
+        }
+        const std::vector<std::string> expected = {"b LoadSubModule",   "a LoadSubModule",   "c LoadSubModule",
+                                                   "b UnloadSubModule", "a UnloadSubModule", "c UnloadSubModule"};
+        EXPECT_EQ(LoggedCalls(folder.LogPath()), expected) << fault;
+        for (const char* name : {"b", "a", "c"}) EXPECT_FALSE(LibraryLoaded(folder.folder.Path() / (name + S))) << fault;
     }
-    const std::vector<std::string> expected = {"b LoadSubModule",   "a LoadSubModule",   "c LoadSubModule",
-                                               "b UnloadSubModule", "a UnloadSubModule", "c UnloadSubModule"};
-    EXPECT_EQ(LoggedCalls(folder.LogPath()), expected);
 }
 
 TEST(PluginLifetime, WithoutIniFileNothingIsClaimed) {
@@ -107,6 +114,38 @@ TEST(PluginLifetime, FailureReportShowsFailuresInOrderWhenVerbose) {
     }
 }
 
+// A fault is told the user once, in a message box, and only when the INI file asks for reports.
+TEST(PluginLifetime, AFaultIsReportedOnceWhenVerbose) {
+    for (const char* general : {"VerboseModuleLoad=1", "VerboseModuleLoad=0", ""}) {
+        ModuleFolder folder;
+        folder.AddModule("m");
+        folder.WriteIni(PluginUnderTest::IniName(), std::string("[General]\n") + general + "\n[Modules]\nm=m.dll\n");
+        const fs::path container = folder.folder.Path() / "faults.bin";
+        WriteFile(container, "MORVANE-TEST-CONTAINER\nopen\tm\t1\nfault\tReadEntryProc\nentry\tname=f\n");
+        const std::u16string start = u"m: ReadEntryProc faulted on " + container.u16string() + u"\n";
+        ReportBoxWatcher watcher(L"Morvane: a module faulted");
+        {
+            PluginUnderTest plugin(folder);
+            PK_HANDLE handle = plugin.Open(container.u16string());
+            ASSERT_NE(handle, nullptr);
+            for (int i = 0; i < 2; ++i) {
+                int result = 0;
+                plugin.NextHeader(handle, &result);
+                EXPECT_EQ(result, E_BAD_ARCHIVE) << general;
+            }
+            plugin.CloseArchive(handle);
+        }
+        std::u16string text;
+        const bool verbose = std::string(general) == "VerboseModuleLoad=1";
+        EXPECT_EQ(watcher.Finish(text), verbose) << general;
+        EXPECT_EQ(watcher.Shown(), verbose ? 1 : 0) << general;
+        // The fault's own text follows: the system's, or Wine's fallback.
+        EXPECT_EQ(text.substr(0, start.size()), verbose ? start : u"") << general;
+        if (verbose) {
+            EXPECT_GT(text.size(), start.size());
+        }
+    }
+}
 #endif
 
 #if !defined(_WIN32)

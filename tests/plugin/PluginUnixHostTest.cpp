@@ -11,10 +11,6 @@
 
 #include <cstring>
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
-
 #include "plugin/ExtensionInterface.h"
 #include "support/Containers.h"
 #include "support/PluginUnderTest.h"
@@ -64,15 +60,6 @@ void LendDialogs(PluginUnderTest& plugin, size_t size = sizeof(tExtensionStartup
     std::memcpy(record.data(), &info, sizeof info);
     initialize(reinterpret_cast<tExtensionStartupInfo*>(record.data()));
 }
-
-// A sub-module that faults is left where it stood: what it had allocated is never freed. The
-// leak checker is told so for this thread while the object lives.
-struct FaultingModuleLeaksIgnored {
-#if defined(__SANITIZE_ADDRESS__)
-    FaultingModuleLeaksIgnored() { __lsan_disable(); }
-    ~FaultingModuleLeaksIgnored() { __lsan_enable(); }
-#endif
-};
 
 // Everything written to stderr while it lives.
 class StderrCapture {
@@ -251,6 +238,47 @@ TEST_F(PluginUnixHostTest, FaultInOpenProcOfASharedObjectLetsTheNextModuleServe)
     std::vector<std::string> served;
     for (const auto& line : CallsNamed(folder.LogPath(), "PrepareProc")) served.push_back(line[0]);
     EXPECT_EQ(served, (std::vector<std::string>{"b", "b", "b", "a"}));
+}
+
+// A fault is told the user once, in the host's message box (on stderr when the host lends none),
+// and only when the INI file asks for reports.
+TEST_F(PluginUnixHostTest, AFaultIsReportedOnceWhenVerbose) {
+    folder.AddModule("m");
+    const struct {
+        const char* general;
+        bool lend;
+        bool shown;
+    } cases[] = {
+        {"VerboseModuleLoad=1", true, true}, {"VerboseModuleLoad=1", false, true},
+        {"VerboseModuleLoad=0", true, false}, {"", false, false},
+    };
+    for (const auto& c : cases) {
+        host = FakeHost();
+        folder.WriteIni(PluginUnderTest::IniName(), std::string("[General]\n") + c.general + "\n[Modules]\nm=m.so\n");
+        const std::u16string path = Container("faults.bin", "open\tm\t1\nfault\tReadEntryProc\tdivide\nentry\tname=f\n");
+        const std::string report = "m: ReadEntryProc faulted on " + Utf8(path) + "\nFloating-point exception\n";
+        StderrCapture captured;
+        {
+            FaultingModuleLeaksIgnored leaks;
+            PluginUnderTest plugin(folder);
+            if (c.lend) LendDialogs(plugin);
+            PK_HANDLE handle = plugin.Open(path);
+            ASSERT_NE(handle, nullptr);
+            for (int i = 0; i < 2; ++i) {
+                int result = 0;
+                plugin.NextHeader(handle, &result);
+                EXPECT_EQ(result, E_BAD_ARCHIVE) << c.general;
+            }
+            plugin.CloseArchive(handle);
+        }
+        const bool boxed = c.shown && c.lend;
+        ASSERT_EQ(host.messages.size(), boxed ? 1u : 0u) << c.general << c.lend;
+        if (boxed) {
+            EXPECT_EQ(host.messages[0].first, report);
+            EXPECT_EQ(host.messages[0].second, "Morvane: a module faulted");
+        }
+        EXPECT_EQ(captured.Text(), c.shown && !c.lend ? "Morvane: a module faulted\n" + report : "") << c.general;
+    }
 }
 
 TEST_F(PluginUnixHostTest, ExtractionGivesFilesAndListedDirectoriesTheirTimesAndModes) {

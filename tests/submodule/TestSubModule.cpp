@@ -32,6 +32,9 @@ namespace {
 
 // ---- What the settings text asks for --------------------------------------------------------
 
+// How a scripted fault faults.
+enum class FaultKind { AccessViolation, DivideByZero, IllegalInstruction };
+
 // Fixed-size and trivially destructible on purpose: on Linux the host's shut-down may call
 // UnloadSubModule at process exit after this library's static destructors ran, and a library
 // unloaded earlier must leave nothing allocated behind.
@@ -39,7 +42,8 @@ struct Settings {
     char identity[512];              // UTF-8, the first field of every log line
     Wide::value_type logPath[4096];  // empty: nothing is logged
     char nullProc[32];
-    char faultIn[32];    // the operation that writes to address zero
+    char faultIn[32];    // the operation that faults, in every call (also UnloadSubModule, Progress)
+    FaultKind faultKind;
     char closeFile[16];  // "never" or "twice": how a held file is mishandled
     uint32_t version, raiseCode;
     int32_t loadAnswer;
@@ -134,6 +138,21 @@ void WriteToAddressZero(void* = nullptr) {
 }
 #endif
 
+// The instructions themselves: written in C++, the sanitizers would report them first.
+void Fault(FaultKind kind) {
+    if (kind == FaultKind::DivideByZero)
+        asm volatile("xorl %%ecx, %%ecx\n\tmovl $1, %%eax\n\tcltd\n\tidivl %%ecx" ::: "eax", "ecx", "edx", "cc");
+    else if (kind == FaultKind::IllegalInstruction)
+        asm volatile("ud2");
+    WriteToAddressZero();
+}
+
+FaultKind FaultKindNamed(const std::string& name) {
+    return name == "divide" ? FaultKind::DivideByZero
+           : name == "illegal" ? FaultKind::IllegalInstruction
+                               : FaultKind::AccessViolation;
+}
+
 // ---- Container files -------------------------------------------------------------------------
 
 struct Entry {
@@ -164,9 +183,23 @@ struct Container {
     intptr_t heldFile = -1;        // with HoldFile: the container file, open from OpenProc on
     mutable bool closedAtEnd = false;
     mutable uint64_t reads = 0;    // ReadEntryProc calls, for RereadDiffers
+    // "fault<TAB>operation<TAB>kind[<TAB>n]": the operation faults at its n-th call on this
+    // container (every call without n), other containers of the module go on.
+    std::string faultIn;
+    FaultKind faultKind = FaultKind::AccessViolation;
+    uint64_t faultAt = 0;
+    mutable uint64_t faultCalls = 0;
 };
 
 bool FaultIn(const char* operation) { return std::string(settings.faultIn) == operation; }
+
+// Faults where the settings, or the container, ask for a fault in this operation.
+void FaultIfAsked(const char* operation, const Container* container = nullptr) {
+    if (FaultIn(operation)) Fault(settings.faultKind);
+    if (container && container->faultIn == operation &&
+        (++container->faultCalls == container->faultAt || container->faultAt == 0))
+        Fault(container->faultKind);
+}
 
 // CloseFile=twice closes the held file once the listing has ended, and CloseProc closes it again.
 void CloseHeldFileAtEnd(const Container& container) {
@@ -235,6 +268,11 @@ bool LoadContainer(const Wide& path, Container& container) {
         } else if (kind == "password-refused-answer") container.passwordRefusedAnswer = Signed(fields[1]);
         else if (kind == "prepare") container.prepareAnswer = Signed(fields[1]);
         else if (kind == "end-answer") container.endAnswer = Signed(fields[1]);
+        else if (kind == "fault") {
+            container.faultIn = fields[1];
+            if (fields.size() >= 3) container.faultKind = FaultKindNamed(fields[2]);
+            if (fields.size() >= 4) container.faultAt = Unsigned(fields[3]);
+        }
     }
     return true;
 }
@@ -269,7 +307,8 @@ int32_t SM_CALL OpenProc(OpenRequest request, ContainerHandle* handle, void* own
     Log("OpenProc", Field("path", Utf8(path)) + Field("password", request.Password ? request.Password : "(null)") +
                         Field("reserved", std::to_string(request.Reserved1) + "," + std::to_string(request.Reserved2)) +
                         Field("owner", Hex(owner)) + Field("answer", fault ? std::string("fault") : std::to_string(answer)));
-    if (fault || FaultIn("OpenProc")) WriteToAddressZero();
+    if (fault) WriteToAddressZero();
+    FaultIfAsked("OpenProc", container.get());
     if (answer == SM_OPEN_OK && handle && !settings.openNullHandle) {
         if (settings.holdFile) container->heldFile = OpenHeldFile(path);
         *handle = container.release();
@@ -283,7 +322,7 @@ int32_t SM_CALL PrepareProc(ContainerHandle handle) {
     Container* container = static_cast<Container*>(handle);
     const int32_t answer = container ? container->prepareAnswer : 0;
     Log("PrepareProc", Field("handle", Hex(handle)) + Field("answer", answer));
-    if (FaultIn("PrepareProc")) WriteToAddressZero();
+    FaultIfAsked("PrepareProc", container);
     if (answer == 0 && container) {
         ++containersRefused;
         std::lock_guard<SpinLock> guard(refusedLock);
@@ -295,8 +334,8 @@ int32_t SM_CALL PrepareProc(ContainerHandle handle) {
 
 int32_t SM_CALL CloseProc(ContainerHandle handle) {
     Log("CloseProc", Field("handle", Hex(handle)));
-    if (FaultIn("CloseProc")) WriteToAddressZero();
     Container* container = static_cast<Container*>(handle);
+    FaultIfAsked("CloseProc", container && container->magic == Container::kLive ? container : nullptr);
     if (container && container->magic != Container::kLive) {
         ++badCloses;  // closed before: freeing it again would corrupt the heap
         return 0;
@@ -316,7 +355,7 @@ int32_t SM_CALL ReadEntryProc(ContainerHandle handle, int32_t index, EntryInfo* 
     const Entry* entry = FindEntry(container, index);
     const int32_t answer = entry ? entry->answer : container ? container->endAnswer : SM_ENTRY_ERROR;
     Log("ReadEntryProc", Field("handle", Hex(handle)) + Field("index", index) + Field("answer", answer));
-    if (FaultIn("ReadEntryProc")) WriteToAddressZero();
+    FaultIfAsked("ReadEntryProc", container);
     if (container && !entry && answer == SM_ENTRY_END) CloseHeldFileAtEnd(*container);
     const uint64_t reads = container ? ++container->reads : 0;
     if (entry && info) {
@@ -336,7 +375,8 @@ int32_t SM_CALL ReadEntryProc(ContainerHandle handle, int32_t index, EntryInfo* 
 
 // Writes content x repeat in progressSteps steps (one when none), reporting each step's bytes;
 // `disturbed` flips the last byte.
-bool WriteContent(const Entry& entry, OutputFile& file, const ExtractRequest& request, bool disturbed) {
+bool WriteContent(const Container& container, const Entry& entry, OutputFile& file, const ExtractRequest& request,
+                  bool disturbed) {
     const uint64_t total = entry.content.size() * entry.repeat;
     const uint64_t steps = entry.progressSteps > 0 ? uint64_t(entry.progressSteps) : 1;
     std::string chunk;
@@ -354,13 +394,15 @@ bool WriteContent(const Entry& entry, OutputFile& file, const ExtractRequest& re
             void* context = settings.progressShifted ? static_cast<char*>(request.ProgressContext) + 1 : request.ProgressContext;
             const int32_t answer = request.ProgressProc(context, amount, 0);
             Log("Progress", Field("amount", amount) + Field("answer", answer));
+            FaultIfAsked("Progress", &container);  // the file half written, and still open
         }
     }
     return true;
 }
 
 int32_t SM_CALL ExtractProc(ContainerHandle handle, ExtractRequest request) {
-    const Entry* entry = FindEntry(static_cast<const Container*>(handle), request.EntryIndex);
+    const Container* container = static_cast<const Container*>(handle);
+    const Entry* entry = FindEntry(container, request.EntryIndex);
     const Wide target = WideFrom(request.TargetPath);
     OutputFile file;
     int32_t answer = !entry                              ? SM_EXTRACT_READ_ERROR
@@ -371,9 +413,10 @@ int32_t SM_CALL ExtractProc(ContainerHandle handle, ExtractRequest request) {
     Log("ExtractProc", Field("handle", Hex(handle)) + Field("index", request.EntryIndex) +
                            Field("target", Utf8(target)) + Field("context", Hex(request.ProgressContext)) +
                            Field("reserved", request.Reserved) + Field("answer", answer));
-    if (FaultIn("ExtractProc")) WriteToAddressZero();
+    FaultIfAsked("ExtractProc", container);
     const bool disturbed = settings.sharedState && openContainers.load() > 1;
-    if (answer == SM_EXTRACT_OK && entry->write && !(WriteContent(*entry, file, request, disturbed) && file.Close()))
+    if (answer == SM_EXTRACT_OK && entry->write &&
+        !(WriteContent(*container, *entry, file, request, disturbed) && file.Close()))
         answer = SM_EXTRACT_WRITE_ERROR;
     if (answer == SM_EXTRACT_OK && settings.keepTargetOpen) OpenHeldFile(target);  // and forgets it
     return answer;
@@ -430,6 +473,7 @@ void ApplySettings(const std::vector<Wide>& items) {
             closeFile = value;
             settings.holdFile = true;
         } else if (key == "FaultIn") faultIn = value;
+        else if (key == "FaultKind") settings.faultKind = FaultKindNamed(value);
         else if (key == "ProgressContext") settings.progressShifted = value == "shifted";
         else if (key == "RereadDiffers") settings.rereadDiffers = value == "1";
         else if (key == "SharedState") settings.sharedState = value == "1";
@@ -492,6 +536,7 @@ extern "C" TESTMODULE_EXPORT int32_t SM_CALL LoadSubModule(SubModuleInterface* m
 #if !defined(TESTMODULE_WITHOUT_UNLOAD)
 extern "C" TESTMODULE_EXPORT int32_t SM_CALL UnloadSubModule(void) {
     Log("UnloadSubModule");
+    FaultIfAsked("UnloadSubModule");
     std::lock_guard<SpinLock> guard(refusedLock);
     while (Container* container = refused) {
         refused = container->nextRefused;

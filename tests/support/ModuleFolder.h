@@ -9,6 +9,8 @@ namespace testing_support {
 
 // Where the build put the test sub-module for this platform.
 fs::path TestModuleFile(bool withoutUnload = false);
+// Whether the library at path is loaded in this process.
+bool LibraryLoaded(const fs::path& path);
 
 class ModuleFolder {
 public:

@@ -81,10 +81,10 @@ void PasswordDialogDriver::Run() {
     }
 }
 
-ReportBoxWatcher::ReportBoxWatcher()
-    : thread_([this] {
+ReportBoxWatcher::ReportBoxWatcher(const wchar_t* caption)
+    : caption_(caption), thread_([this] {
           while (!stop_) {
-              HWND box = FindOwnWindow(L"Morvane failed modules:");
+              HWND box = FindOwnWindow(caption_);
               if (!box || !IsWindowVisible(box)) {  // its text control exists once it is shown
                   std::this_thread::sleep_for(kPoll);
                   continue;
@@ -92,6 +92,7 @@ ReportBoxWatcher::ReportBoxWatcher()
               // A message box shows its text in the static control 0xFFFF.
               text_ = WindowText(GetDlgItem(box, 0xFFFF));
               seen_ = true;
+              ++shown_;
               PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
               WaitUntilGone(box);
           }

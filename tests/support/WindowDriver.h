@@ -33,17 +33,20 @@ private:
     std::thread thread_;
 };
 
-// Waits for the failure report box, reads its text and dismisses it.
+// Waits for the plug-in's report boxes with this caption, reads their text and dismisses them.
 class ReportBoxWatcher {
 public:
-    ReportBoxWatcher();
+    explicit ReportBoxWatcher(const wchar_t* caption = L"Morvane failed modules:");
     ~ReportBoxWatcher();
-    // Stops watching after a grace period; answers the text of the box, if one was shown.
+    // Stops watching after a grace period; answers the text of the last box, if one was shown.
     bool Finish(std::u16string& text);
+    int Shown() const { return shown_; }
 
 private:
+    const wchar_t* caption_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> seen_{false};
+    std::atomic<int> shown_{0};
     std::u16string text_;
     std::thread thread_;
 };

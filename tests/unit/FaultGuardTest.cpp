@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <sys/mman.h>
+#include <unistd.h>
 
+#include <csetjmp>
 #include <csignal>
 #include <thread>
 #include <vector>
@@ -67,6 +69,26 @@ void FaultInsideNestedGuard(void* context) {
     ++nest.afterInner;
 }
 void FaultOnAnotherThread(void*) { std::thread([] { raise(SIGSEGV); }).join(); }
+
+// A guarded call that runs the host's code outside its guard, which faults there.
+struct HostCallInside {
+    platform::GuardedCall state;
+    void (*host)(void*);
+    int afterHost = 0;
+};
+void RunHostCode(void* context) {
+    auto& inside = *static_cast<HostCallInside*>(context);
+    platform::CallOutsideGuard(inside.state, inside.host, nullptr);
+    ++inside.afterHost;
+}
+void GuardedWithHostCode(void* context) {
+    auto& inside = *static_cast<HostCallInside*>(context);
+    platform::CallGuarded(RunHostCode, context, inside.state);
+}
+
+sigjmp_buf escape;
+void LeaveByJump(void*) { siglongjmp(escape, 1); }
+void ExitOnFault(int) { _exit(7); }
 
 }  // namespace
 
@@ -165,4 +187,97 @@ TEST(FaultGuard, FaultsElsewhereKeepTheDefaultAndIgnoredActions) {
         },
         ::testing::KilledBySignal(SIGSEGV), "");
 }
+
+TEST(FaultGuard, AHoldKeepsTheHandlersBetweenCallsUntilTheLastRelease) {
+    HostHandlers host;
+    platform::HoldFaultGuard();
+    EXPECT_FALSE(HostHandlers::InPlace());
+    platform::HoldFaultGuard();
+    uint32_t code = 12345;
+    EXPECT_FALSE(platform::CallGuarded(WriteToForbiddenPage, nullptr, code));
+    EXPECT_EQ(code, uint32_t(SIGSEGV));
+    platform::ReleaseFaultGuard();
+    EXPECT_FALSE(HostHandlers::InPlace());
+    raise(SIGFPE);  // outside any guarded call: the host's, while ours is installed
+    EXPECT_EQ(hostHandlerCalls, 1);
+    platform::ReleaseFaultGuard();
+    EXPECT_TRUE(HostHandlers::InPlace());
+}
+
+TEST(FaultGuard, TheHostsCodeInsideAGuardedCallFaultsAsWithoutTheGuard) {
+    HostHandlers host;
+    // Alone: the host's handler gets the fault, and the guarded call goes on.
+    platform::FaultGuardHold hold;  // the form with a GuardedCall runs inside a hold
+    HostCallInside alone;
+    alone.host = [](void*) { raise(SIGFPE); };
+    EXPECT_TRUE(platform::CallGuarded(RunHostCode, &alone, alone.state));
+    EXPECT_EQ(hostHandlerCalls, 1);
+    EXPECT_EQ(alone.afterHost, 1);
+    // Inside another guarded call: that one catches it.
+    HostCallInside nested;
+    nested.host = WriteToForbiddenPage;
+    uint32_t code = 12345;
+    EXPECT_FALSE(platform::CallGuarded(GuardedWithHostCode, &nested, code));
+    EXPECT_EQ(code, uint32_t(SIGSEGV));
+    EXPECT_EQ(nested.afterHost, 0);
+    EXPECT_EQ(hostHandlerCalls, 1);
+}
+
+// A module may call back from a thread of its own: that lifts nothing on the guarded thread.
+TEST(FaultGuard, TheHostsCodeOnAnotherThreadLiftsNoGuard) {
+    HostHandlers host;
+    platform::FaultGuardHold hold;
+    platform::GuardedCall state;
+    std::atomic<int> phase{0};
+    std::thread other([&] {
+        while (phase != 1) std::this_thread::yield();
+        platform::CallOutsideGuard(state, [](void* context) {
+            auto& step = *static_cast<std::atomic<int>*>(context);
+            step = 2;
+            while (step != 3) std::this_thread::yield();
+        }, &phase);
+    });
+    const bool returned = platform::CallGuarded([](void* context) {
+        auto& step = *static_cast<std::atomic<int>*>(context);
+        step = 1;
+        while (step != 2) std::this_thread::yield();
+        raise(SIGFPE);
+    }, &phase, state);
+    phase = 3;
+    other.join();
+    EXPECT_FALSE(returned);
+    EXPECT_EQ(state.exceptionCode, uint32_t(SIGFPE));
+    EXPECT_EQ(hostHandlerCalls, 0);
+}
+
+TEST(FaultGuard, AGuardLeftByALongJumpCatchesNothingAnyMore) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            signal(SIGFPE, ExitOnFault);
+            uint32_t code = 0;
+            if (sigsetjmp(escape, 1) == 0) platform::CallGuarded(LeaveByJump, nullptr, code);
+            raise(SIGFPE);
+        },
+        ::testing::ExitedWithCode(7), "");
+}
+
+#if defined(__x86_64__)
+// The floating-point control that the thread had before the fault: a handler runs with a fresh
+// one, which a jump out of it would otherwise leave behind.
+TEST(FaultGuard, AFaultLeavesTheFloatingPointControlAsItWas) {
+    uint32_t mxcsr = 0, savedMxcsr = 0;
+    uint16_t control = 0, savedControl = 0;
+    asm volatile("stmxcsr %0\n\tfnstcw %1" : "=m"(savedMxcsr), "=m"(savedControl));
+    const uint32_t rounding = (savedMxcsr & ~0x6000u) | 0x6000u;    // toward zero
+    const uint16_t precision = uint16_t((savedControl & ~0x300u) | 0x200u);  // double precision
+    asm volatile("ldmxcsr %0\n\tfldcw %1" : : "m"(rounding), "m"(precision));
+    uint32_t code = 12345;
+    EXPECT_FALSE(platform::CallGuarded(WriteToForbiddenPage, nullptr, code));
+    asm volatile("stmxcsr %0\n\tfnstcw %1" : "=m"(mxcsr), "=m"(control));
+    asm volatile("ldmxcsr %0\n\tfldcw %1" : : "m"(savedMxcsr), "m"(savedControl));
+    EXPECT_EQ(mxcsr & ~0x3Fu, rounding & ~0x3Fu);
+    EXPECT_EQ(control, precision);
+}
+#endif
 #endif

@@ -546,6 +546,80 @@ TEST(ExceptionGuard, OuterGuardCatchesAfterAnInnerGuardReturnedNormally) {
     EXPECT_EQ(inner.code, kUntouched);
 }
 
+// The host's code, run outside an inner guard, raises: the inner guard lets it pass to the outer.
+struct HostCallInside {
+    platform::GuardedCall state;
+    void (*host)(void*);
+    int afterHost = 0;
+};
+
+void RunHostCode(void* context) {
+    auto& inside = *static_cast<HostCallInside*>(context);
+    platform::CallOutsideGuard(inside.state, inside.host, nullptr);
+    ++inside.afterHost;
+}
+
+void GuardedWithHostCode(void* context) {
+    auto& inside = *static_cast<HostCallInside*>(context);
+    platform::CallGuarded(RunHostCode, context, inside.state);
+}
+
+TEST(ExceptionGuard, TheHostsCodeInsideAGuardedCallIsNotItsToCatch) {
+    HostCallInside inside;
+    inside.host = WriteToAddressZero;
+    uint32_t code = kUntouched;
+    EXPECT_FALSE(platform::CallGuarded(GuardedWithHostCode, &inside, code));
+    EXPECT_EQ(code, EXCEPTION_ACCESS_VIOLATION);
+    EXPECT_EQ(inside.afterHost, 0);
+    EXPECT_EQ(inside.state.exceptionCode, 0u);
+    // Once the host's code has returned, the guard catches again.
+    HostCallInside returning;
+    returning.host = [](void*) {};
+    auto hostThenFault = [](void* context) {
+        RunHostCode(context);
+        WriteToAddressZero(nullptr);
+    };
+    EXPECT_FALSE(platform::CallGuarded(hostThenFault, &returning, returning.state));
+    EXPECT_EQ(returning.state.exceptionCode, EXCEPTION_ACCESS_VIOLATION);
+    EXPECT_EQ(returning.afterHost, 1);
+}
+
+// A module may call back from a thread of its own: that lifts nothing on the guarded thread.
+struct OtherThreadScene {
+    platform::GuardedCall state;
+    std::atomic<int> phase{0};
+    bool innerReturned = true;
+};
+
+TEST(ExceptionGuard, TheHostsCodeOnAnotherThreadLiftsNoGuard) {
+    OtherThreadScene scene;
+    std::thread other([&] {
+        while (scene.phase != 1) std::this_thread::yield();
+        platform::CallOutsideGuard(scene.state, [](void* context) {
+            auto& step = *static_cast<std::atomic<int>*>(context);
+            step = 2;
+            while (step != 3) std::this_thread::yield();
+        }, &scene.phase);
+    });
+    // Inside an outer guard, which would catch what the inner one let pass.
+    uint32_t code = kUntouched;
+    const bool returned = platform::CallGuarded([](void* context) {
+        auto& inner = *static_cast<OtherThreadScene*>(context);
+        inner.innerReturned = platform::CallGuarded([](void* c) {
+            auto& step = *static_cast<std::atomic<int>*>(c);
+            step = 1;
+            while (step != 2) std::this_thread::yield();
+            RaiseException(0xE0001234u, 0, 0, nullptr);
+        }, &inner.phase, inner.state);
+    }, &scene, code);
+    scene.phase = 3;
+    other.join();
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(code, kUntouched);
+    EXPECT_FALSE(scene.innerReturned);
+    EXPECT_EQ(scene.state.exceptionCode, 0xE0001234u);
+}
+
 // --- Registers and stack ---------------------------------------------------------------------------
 
 struct RegisterCase {

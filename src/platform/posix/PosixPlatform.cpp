@@ -212,6 +212,9 @@ void SetDirectoryTime(const std::u16string& path, uint64_t lastWriteTime) {
     ::utimensat(AT_FDCWD, NativePath(path).c_str(), times, 0);
 }
 
+// Open descriptors do not keep a name alive on Linux.
+void DiscardFile(const std::u16string& path) { ::unlink(NativePath(path).c_str()); }
+
 void MakeReadOnly(const std::u16string& path) {
     const std::string native = NativePath(path);
     struct stat info {};

@@ -6,7 +6,13 @@
 
 #include "platform/Platform.h"
 
-extern "C" int MorvaneGuardRun(void (*call)(void* context), void* context, uint32_t* exceptionCode);
+#include <cstddef>
+
+// The assembly stores the code at the start of the state and reads hostCalls by its offset.
+static_assert(offsetof(platform::GuardedCall, exceptionCode) == 0 && offsetof(platform::GuardedCall, hostCalls) == 4,
+              "the guard's assembly addresses GuardedCall by these offsets");
+
+extern "C" int MorvaneGuardRun(void (*call)(void* context), void* context, platform::GuardedCall* state);
 
 #if defined(__x86_64__)
 
@@ -18,6 +24,10 @@ extern "C" void MorvaneGuardLanding();
 extern "C" __attribute__((used)) EXCEPTION_DISPOSITION MorvaneGuardCatch(EXCEPTION_RECORD* record, void* frame,
                                                                          CONTEXT*, DISPATCHER_CONTEXT* dispatch) {
     if (record->ExceptionFlags & EXCEPTION_UNWIND) return ExceptionContinueSearch;
+    // The state pointer that MorvaneGuardRun keeps at 192 in its frame: while the host's own code
+    // runs inside the call, its exceptions go on to whoever would have had them without us.
+    const auto* state = *reinterpret_cast<platform::GuardedCall* const*>(static_cast<char*>(frame) + 192);
+    if (state->hostCalls) return ExceptionContinueSearch;
     // No record: the unwind runs as a plain STATUS_UNWIND, so GCC's C++ frames below do not take it
     // for their own throw and start cleanups that would resume a throw nobody catches.
     RtlUnwindEx(frame, reinterpret_cast<void*>(&MorvaneGuardLanding), nullptr,
@@ -26,8 +36,8 @@ extern "C" __attribute__((used)) EXCEPTION_DISPOSITION MorvaneGuardCatch(EXCEPTI
     return ExceptionContinueSearch;
 }
 
-// MorvaneGuardRun(call: rcx, context: rdx, code: r8). Frame: the callee's 32 bytes of home space,
-// xmm6-xmm15 at 32..191, the code pointer at 192.
+// MorvaneGuardRun(call: rcx, context: rdx, state: r8). Frame: the callee's 32 bytes of home space,
+// xmm6-xmm15 at 32..191, the state pointer at 192 (the code goes to its first four bytes).
 asm(R"(
     .text
     .p2align 4
@@ -74,7 +84,7 @@ MorvaneGuardLeave:
 
 #elif defined(__i386__)
 
-// _MorvaneGuardRun(call, context, code), cdecl. Below the saved ebp, ebx, esi and edi lies the
+// _MorvaneGuardRun(call, context, state), cdecl. Below the saved ebp, ebx, esi and edi lies the
 // registration record {next, handler} at ebp-20, chained at fs:[0] while the callee runs.
 // The handler keeps what it needs on the stack across RtlUnwind, which need not preserve ebx,
 // esi, edi or ebp; once RtlUnwind has made the record the newest again, it leaves by the guard's exit.
@@ -114,6 +124,9 @@ MorvaneGuardCatch:                      # (record, frame, context, dispatcher), 
     testl $6, 4(%eax)                   # EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND: pass
     jnz 1f
     movl 8(%esp), %edx
+    movl 36(%edx), %ecx                 # the state: third argument, at ebp+16 = frame+36
+    cmpl $0, 4(%ecx)                    # hostCalls: the host's own code is not ours to catch
+    jnz 1f
     pushl (%eax)                        # the code and the frame, kept across RtlUnwind
     pushl %edx
     pushl $0                            # a plain unwind, as __except does
@@ -140,8 +153,34 @@ MorvaneGuardCatch:                      # (record, frame, context, dispatcher), 
 
 namespace platform {
 
-bool CallGuarded(void (*call)(void* context), void* context, uint32_t& exceptionCode) {
-    return MorvaneGuardRun(call, context, &exceptionCode) != 0;
+bool CallGuarded(void (*call)(void* context), void* context, GuardedCall& state) {
+    return MorvaneGuardRun(call, context, &state) != 0;
 }
+
+bool CallGuarded(void (*call)(void* context), void* context, uint32_t& exceptionCode) {
+    GuardedCall state;
+    if (MorvaneGuardRun(call, context, &state)) return true;
+    exceptionCode = state.exceptionCode;
+    return false;
+}
+
+void CallOutsideGuard(GuardedCall& state, void (*call)(void* context), void* context) {
+    // Only the thread that runs the guarded call is under its guard, and the state lies on that
+    // thread's stack.
+    // GCC 12 takes the segment read in NtCurrentTeb for an access past an empty array.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+    const auto* tib = reinterpret_cast<const NT_TIB*>(NtCurrentTeb());
+#pragma GCC diagnostic pop
+    const auto* at = reinterpret_cast<const char*>(&state);
+    const bool inside = at >= static_cast<const char*>(tib->StackLimit) && at < static_cast<const char*>(tib->StackBase);
+    if (inside) ++state.hostCalls;
+    call(context);
+    if (inside) --state.hostCalls;
+}
+
+// A frame-based handler needs nothing installed.
+void HoldFaultGuard() {}
+void ReleaseFaultGuard() {}
 
 }  // namespace platform

@@ -126,6 +126,30 @@ bool WithLongPathRetry(const std::u16string& path, PathKind kind, FileCall fileC
     return longForm != path && fileCall(W(longForm));
 }
 
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// Closes every handle of this process, but the one given, that refers to the given handle's file.
+DWORD WINAPI CloseOtherHandlesToFile(void* parameter) {
+    const HANDLE kept = static_cast<HANDLE>(parameter);
+    BY_HANDLE_FILE_INFORMATION wanted{}, found{};
+    if (!GetFileInformationByHandle(kept, &wanted)) return 0;
+    // Handle values are multiples of four, the lowest free one handed out first: past a long run
+    // of unused values there are no more.
+    for (uintptr_t value = 4, lastUsed = 0; value < lastUsed + 4 * 4096; value += 4) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(value);
+        DWORD flags = 0;
+        if (!GetHandleInformation(handle, &flags)) continue;
+        lastUsed = value;
+        if (handle != kept && GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &found) &&
+            SameFile(found, wanted))
+            CloseHandle(handle);
+    }
+    return 0;
+}
+
 FILETIME Split(uint64_t time) {
     FILETIME split;
     split.dwLowDateTime = static_cast<DWORD>(time);
@@ -172,6 +196,29 @@ void SetDirectoryTime(const std::u16string& path, uint64_t lastWriteTime) {
     const FILETIME lastWrite = Split(lastWriteTime);
     SetFileTime(directory, nullptr, nullptr, &lastWrite);
     CloseHandle(directory);
+}
+
+void DiscardFile(const std::u16string& path) {
+    // No access asked: this opens the file whatever sharing the module's own handle allows.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    const bool opened = WithLongPathRetry(path, PathKind::File, [&](const wchar_t* p) {
+        file = CreateFileW(p, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        return file != INVALID_HANDLE_VALUE;
+    });
+    if (!opened) return;
+    // A handle that the faulted module left open keeps the file, and nobody else will close it.
+    // On a thread of its own, bounded: asking about some other handle (a pipe that a thread of
+    // the host reads) may wait for that handle, and the host must not wait with it.
+    bool done = true;
+    if (HANDLE worker = CreateThread(nullptr, 0, CloseOtherHandlesToFile, file, 0, nullptr)) {
+        done = WaitForSingleObject(worker, 5000) == WAIT_OBJECT_0;
+        CloseHandle(worker);
+    } else {
+        CloseOtherHandlesToFile(file);
+    }
+    if (done) CloseHandle(file);  // else the worker may still use it
+    WithLongPathRetry(path, PathKind::File, [](const wchar_t* p) { return DeleteFileW(p) != FALSE; });
 }
 
 // Windows hosts keep the attributes of the header themselves: the plug-in sets none.
