@@ -2,6 +2,7 @@
 
 #include "config/IniDocument.h"
 #include "modules/ModuleRegistry.h"
+#include "support/Emulation.h"
 #include "support/ModuleFolder.h"
 
 #if defined(_WIN32)
@@ -157,6 +158,8 @@ TEST_F(ModuleRegistryTest, LongLibraryPathIsNotCut) {
 }
 
 #if defined(_WIN32)
+std::u16string AsciiText(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
 // NTDLL's message for an exception code where the system has one (Wine has none), else fallback.
 std::u16string SystemExceptionText(DWORD code, const std::u16string& fallback) {
     wchar_t* text = nullptr;
@@ -183,7 +186,8 @@ TEST_F(ModuleRegistryTest, StructuredExceptionsInLoadSubModule) {
     EXPECT_EQ(registry.At(1).moduleName, u"after");
     ASSERT_EQ(failures.size(), 3u);
     EXPECT_EQ(failures[0].moduleName, u"faults");
-    EXPECT_EQ(failures[0].errorText, SystemExceptionText(0xC0000005u, u"Unrecognized exception: 3221225477"));
+    const uint32_t fault = test_support::AsReported(0xC0000005u);
+    EXPECT_EQ(failures[0].errorText, SystemExceptionText(fault, AsciiText("Unrecognized exception: " + std::to_string(fault))));
     EXPECT_EQ(failures[1].errorText, SystemExceptionText(0xE0001234u, u"Unrecognized exception: 3758101044"));
     EXPECT_EQ(failures[2].errorText, SystemExceptionText(0xE0434352u, u".NET code has thrown an exception"));
     // The faulting libraries were released.
