@@ -54,6 +54,7 @@ const FilterRegistration kFilterRegistrations[] = {
     {"lz4", archive_read_support_filter_lz4, archive_liblz4_version},
     {"compress", archive_read_support_filter_compress, nullptr},
     {"uu", archive_read_support_filter_uu, nullptr},
+    {"rpm", archive_read_support_filter_rpm, nullptr},
 };
 
 const char* ErrorOf(struct archive* a) {
@@ -324,7 +325,10 @@ DataResult ArchiveReader::ReadData(DataSink& sink) {
         if (result == ARCHIVE_EOF) {
             // A sparse file may end in a hole after its last block: TAR tells where the data ends.
             // Other formats leave other values here, so the entry's size bounds it.
-            const uint64_t end = offset > 0 ? std::min(uint64_t(offset), entry_.size) : 0;
+            uint64_t end = offset > 0 ? std::min(uint64_t(offset), entry_.size) : 0;
+            // zisofs leaves out the all-zero blocks at a file's end. An ISO image's data is all
+            // there when libarchive ends it (a cut image fails instead): the rest is a hole.
+            if ((archive_format(archive_) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ISO9660) end = entry_.size;
             if (end > written && !WriteZeros(sink, end - written)) return DataResult::Stopped;
             written = std::max(written, end);
             // Some readers (WARC) take a cut archive's end for the end of the data.
