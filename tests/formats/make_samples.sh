@@ -107,7 +107,7 @@ fi
 if command -v rpmbuild > /dev/null; then
   printf 'Name: flat\nVersion: 1\nRelease: 1\nSummary: flat\nLicense: MIT\nBuildArch: noarch\n%%description\nflat\n%%install\ncp -a %%{_sourcedir}/. %%{buildroot}/\n%%files\n/*\n' > flat.spec
   for payload in gzip:w9.gzdio xz:w6.xzdio zstd:w19.zstdio; do
-    rpmbuild -bb --quiet --define "_topdir $out/rpmbuild" --define "_sourcedir $out/flat" --define '_build_id_links none' \
+    rpmbuild -bb --quiet --define "_topdir $PWD/rpmbuild" --define "_sourcedir $PWD/flat" --define '_build_id_links none' \
       --define "_binary_payload ${payload#*:}" flat.spec > /dev/null
     mv rpmbuild/RPMS/noarch/flat-1-1.noarch.rpm "archives/rpm-${payload%%:*}.rpm"
     echo "rpm-${payload%%:*}.rpm|flat" >> archives.txt
