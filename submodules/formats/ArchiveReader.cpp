@@ -185,11 +185,7 @@ ArchiveReader::ArchiveReader(ByteSource& source, const ModuleSettings& settings,
 
 ArchiveReader::~ArchiveReader() { EndPass(); }
 
-bool ArchiveReader::Open() {
-    listed_ = 0;
-    files_.clear();
-    return StartPass();
-}
+bool ArchiveReader::Open() { return StartPass(); }
 
 void ArchiveReader::EndPass() {
     if (archive_) archive_read_free(archive_);

@@ -66,7 +66,8 @@ public:
     ArchiveReader& operator=(const ArchiveReader&) = delete;
 
     // Starts the first pass: true when one of the formats recognises the content. Opening again
-    // starts over, with the volumes that the source has now.
+    // starts over with the volumes that the source has now, which must begin with the same
+    // entries as before.
     bool Open();
 
     // Makes entry `index` the current one. With `forData`, its data must still be unread, which
