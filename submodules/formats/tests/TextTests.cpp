@@ -103,6 +103,8 @@ TEST(EntryNames, LongNamesAreCutAtACharacterBoundary) {
     EXPECT_EQ(NeutralName(pair), std::u16string(kLongestName - 1, u'a'));
     std::u16string fits = std::u16string(kLongestName - 2, u'a') + u"\U0001F600";
     EXPECT_EQ(NeutralName(fits), fits);
+    EXPECT_EQ(CutAtCharacter(u"\U0001F600", 1), u"");
+    EXPECT_EQ(CutAtCharacter(u"a\U00010000", 2), u"a");  // the first high surrogate, D800
 }
 
 TEST(EntryNames, BytesPassedThroughAsLatin1AreDecodedAsUtf8WhereTheyAreUtf8) {
@@ -123,6 +125,7 @@ TEST(EntryNames, BytesPassedThroughAsLatin1AreDecodedAsUtf8WhereTheyAreUtf8) {
 
 TEST(EntryNames, WideTextOfEitherWidth) {
     EXPECT_EQ(FromWide(L"a\u00E9\U0001F600"), u"a\u00E9\U0001F600");
+    EXPECT_EQ(FromWide(L"\U0010FFFF"), u"\U0010FFFF");  // the last code point
     EXPECT_EQ(FromWide(nullptr), u"");
 }
 
