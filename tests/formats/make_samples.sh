@@ -105,15 +105,15 @@ if command -v gcab > /dev/null; then
 fi
 # RPM packages of flat/, with each payload compression that rpmbuild writes.
 if command -v rpmbuild > /dev/null; then
-  printf 'Name: flat\nVersion: 1\nRelease: 1\nSummary: flat\nLicense: MIT\nBuildArch: noarch\n%%description\nflat\n%%install\ncp -a %%{_sourcedir}/. %%{buildroot}/\n%%files\n/*\n' > flat.spec
+  printf 'Name: flat\nVersion: 1\nRelease: 1\nSummary: flat\nLicense: MIT\nBuildArch: noarch\n%%description\nflat\n%%install\ncp -a %%{_sourcedir}/. %%{buildroot}/\n%%files\n/*\n' > flat.recipe
   for payload in gzip:w9.gzdio xz:w6.xzdio zstd:w19.zstdio; do
     rpmbuild -bb --quiet --define "_topdir $PWD/rpmbuild" --define "_sourcedir $PWD/flat" --define '_build_id_links none' \
-      --define "_binary_payload ${payload#*:}" flat.spec > /dev/null
+      --define "_binary_payload ${payload#*:}" flat.recipe > /dev/null
     mv rpmbuild/RPMS/noarch/flat-1-1.noarch.rpm "archives/rpm-${payload%%:*}.rpm"
     echo "rpm-${payload%%:*}.rpm|flat" >> archives.txt
   done
   cp archives/rpm-gzip.rpm damaged/rpm-gzip.rpm
-  rm -rf rpmbuild flat.spec
+  rm -rf rpmbuild flat.recipe
 fi
 # An ISO image of zisofs-compressed files (mkzftree), one of them ending in a run of zeros.
 if command -v mkzftree > /dev/null && command -v xorriso > /dev/null; then
