@@ -9,7 +9,8 @@
 #                  aes-link.zip (a.txt, a symbolic link, z.txt)
 #   foreign/       files that are no archive: a PNG, a text, an empty file, cut headers
 #   damaged/       small archives of every kind, cut at several points and with bytes changed
-#   special/       sparse.tar (GNU tar -S), links.tar (a symbolic and a hard link), cp866.zip
+#   special/       sparse.tar (GNU tar -S), links.tar (a symbolic and a hard link; dangling-link.tar
+#                  without the hard link's target), cp866.zip
 #                  (names in code page 866, no Unicode mark), big.cpio (100,000 entries),
 #                  bad-crc.zip (a.txt's stored data changed, b.txt intact), spaces.zip (a file
 #                  named by four spaces), pax-sparse-0.1.tar,
@@ -182,6 +183,8 @@ printf 'target data\n' > links/target.txt
 ln -s target.txt links/symlink
 ln links/target.txt links/hardlink.txt
 tar --format=gnu -cf special/links.tar -C links target.txt symlink hardlink.txt
+# The same without the member that the hard link names.
+cp special/links.tar special/dangling-link.tar && tar --delete -f special/dangling-link.tar target.txt
 
 # "Привет.txt" and "Ёж" in code page 866, stored by Info-ZIP as raw bytes.
 mkdir -p "cp866/$(printf '\x85\xa6')"

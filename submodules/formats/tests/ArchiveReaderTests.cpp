@@ -128,6 +128,18 @@ TEST(ArchiveReader, EarlierEntriesAndDataReadTwiceStartANewPass) {
     }
 }
 
+TEST(ArchiveReader, DataIsReadOncePerPassAndOnlyForAnEntry) {
+    CountingSource source(Sample("archives/tar.tar"));
+    const ModuleSettings settings;
+    ArchiveReader reader(source, settings, "");
+    ASSERT_TRUE(reader.Open());
+    CollectingSink sink;
+    EXPECT_EQ(reader.ReadData(sink), DataResult::BadData) << "before any entry";
+    ASSERT_EQ(reader.MoveTo(0, true), Step::Entry);
+    EXPECT_EQ(reader.ReadData(sink), DataResult::Ok);
+    EXPECT_EQ(reader.ReadData(sink), DataResult::BadData) << "read twice";
+}
+
 TEST(ArchiveReader, SparseHolesComeOutAsZeros) {
     CountingSource source(Sample("special/sparse.tar"));
     const ModuleSettings settings;
