@@ -51,11 +51,11 @@ rm -f "$output/$windows_zip" "$output/$linux_tar" "$output/SHA256SUMS"
 
 # ---- What each file says ------------------------------------------------------------------------
 
-# The masks under which Morvane offers a file to each module when UseExtensionFilters=1. tar reads
-# plain TAR only; formats (libarchive) reads the rest, compressed TARs included, and plain TARs
-# that tar does not claim.
+# The masks under which Morvane offers a file to each module when UseExtensionFilters=1. formats
+# (libarchive) reads every format best, plain and compressed TARs included, and comes first; tar,
+# the small example module, reads plain TAR only and is offered what formats did not claim.
 masks_tar='*.tar'
-masks_formats='*.zip;*.zipx;*.jar;*.7z;*.rar;*.iso;*.cab;*.cpio;*.xar;*.lha;*.lzh;*.deb;*.tar;*.tar.*;*.tgz;*.tbz;*.tbz2;*.txz;*.tzst;*.tlz;*.taz'
+masks_formats='*.zip;*.zipx;*.jar;*.7z;*.rar;*.iso;*.cab;*.cpio;*.rpm;*.xar;*.lha;*.lzh;*.deb;*.tar;*.tar.*;*.tgz;*.tbz;*.tbz2;*.txz;*.tzst;*.tlz;*.taz'
 
 # ini PLUGIN-FILE MODULE-FOLDER SEPARATOR MODULE-FILE...: an INI file for the modules given
 # (MODULE-FOLDER may be empty: the modules lie beside the plug-in).
@@ -99,10 +99,15 @@ crlf() { sed 's/$/\r/'; }
 
 formats_text() {
   echo "Formats:"
+  if [ "$1" = 1 ]; then
+    echo "  formats.dll  ZIP (also encrypted), 7z, RAR (also in volumes), ISO 9660, CAB, cpio, RPM,"
+    echo "               XAR, LHA, ar/deb, and TAR, also compressed with gzip, bzip2, xz, zstd, lz4,"
+    echo "               lzip or compress."
+  fi
   echo "  tar.dll      TAR: ustar, GNU and pax, uncompressed; claimed by content."
   if [ "$1" = 1 ]; then
-    echo "  formats.dll  ZIP (also encrypted), 7z, RAR, ISO 9660, CAB, cpio, XAR, LHA, ar/deb,"
-    echo "               and TAR compressed with gzip, bzip2, xz, zstd, lz4, lzip or compress."
+    echo "               It is offered what the formats module did not claim; to have it read"
+    echo "               plain TAR archives first, move its line in [Modules] above formats."
   fi
 }
 
@@ -116,11 +121,13 @@ done
 windows="$staging/windows"
 mkdir -p "$windows/x64" "$windows/x86"
 cp "$win64/Morvane.wcx64" "$win32/Morvane.wcx" "$windows/"
-modules64=(tar.dll) modules32=(tar.dll)
+# In the order in which files are offered to them: the module that reads a format best first.
+modules64=() modules32=()
 for module in formats.dll; do
   if [ -f "$win64/$module" ]; then modules64+=("$module"); else left_out+=("x64\\$module (not built)"); fi
   if [ -f "$win32/$module" ]; then modules32+=("$module"); else left_out+=("x86\\$module (not built)"); fi
 done
+modules64+=(tar.dll) modules32+=(tar.dll)
 for module in "${modules64[@]}"; do cp "$win64/$module" "$windows/x64/"; done
 for module in "${modules32[@]}"; do cp "$win32/$module" "$windows/x86/"; done
 # Debug information stays in the build folders. strip writes a new PE time stamp: the commit's.
@@ -197,13 +204,14 @@ if [ -f "$linux/Morvane.wcx64" ] && [ -f "$linux/tar.so" ]; then
   folder="$staging/Morvane-$version-linux-x86_64"
   mkdir -p "$folder"
   cp "$linux/Morvane.wcx64" "$linux/tar.so" "$folder/"
-  linux_modules=(tar.so)
+  linux_modules=()
   if [ -f "$linux/formats.so" ]; then
     cp "$linux/formats.so" "$folder/"
     linux_modules+=(formats.so)
   else
     left_out+=("formats.so in the Linux package (not built)")
   fi
+  linux_modules+=(tar.so)
   strip --strip-debug "$folder"/*
   ini Morvane.wcx64 "" / "${linux_modules[@]}" > "$folder/morvane64.ini"
   {

@@ -27,8 +27,9 @@ test_packages=(g++ g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mi
           clang libclang-rt-14-dev
           # Double Commander, the real Linux host, and what drives it on a virtual display.
           doublecmd-gtk xdotool xclip
-          # The formats sub-module's Linux build, and the real tools its tests make archives with.
-          libarchive-dev unzip p7zip-full gcab cpio zstd lz4 bzip2
+          # The formats sub-module's Linux build, and the real tools its tests make archives with
+          # (rpmbuild in rpm, mkzftree in genisoimage).
+          libarchive-dev unzip p7zip-full gcab cpio zstd lz4 bzip2 rpm genisoimage xorriso
           # scripts/bench.sh: instruction counts and its plot.
           valgrind gnuplot-nox)
 

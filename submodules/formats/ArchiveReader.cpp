@@ -54,6 +54,7 @@ const FilterRegistration kFilterRegistrations[] = {
     {"lz4", archive_read_support_filter_lz4, archive_liblz4_version},
     {"compress", archive_read_support_filter_compress, nullptr},
     {"uu", archive_read_support_filter_uu, nullptr},
+    {"rpm", archive_read_support_filter_rpm, nullptr},
 };
 
 const char* ErrorOf(struct archive* a) {
@@ -128,11 +129,12 @@ bool WriteZeros(DataSink& sink, uint64_t count) {
 
 }  // namespace
 
-// libarchive's client callbacks, reading through the reader's current stream.
+// libarchive's client callbacks, each reading through the stream of one volume.
 struct ReaderCallbacks {
     static la_ssize_t Read(struct archive* a, void* data, const void** buffer) {
-        auto* reader = static_cast<ArchiveReader*>(data);
-        const int64_t got = reader->stream_->Read(reader->buffer_.data(), reader->buffer_.size());
+        auto* volume = static_cast<ArchiveReader::Volume*>(data);
+        ArchiveReader* reader = volume->reader;
+        const int64_t got = volume->stream->Read(reader->buffer_.data(), reader->buffer_.size());
         if (got < 0) {
             reader->readFailed_ = true;
             archive_set_error(a, EIO, "the archive cannot be read");
@@ -142,9 +144,22 @@ struct ReaderCallbacks {
         return la_ssize_t(got);
     }
     static la_int64_t Seek(struct archive*, void* data, la_int64_t offset, int whence) {
-        auto* reader = static_cast<ArchiveReader*>(data);
-        const int64_t position = reader->stream_->Seek(offset, whence);
+        const int64_t position = static_cast<ArchiveReader::Volume*>(data)->stream->Seek(offset, whence);
         return position < 0 ? ARCHIVE_FATAL : position;
+    }
+    // Skips forward within the volume, never past its end: libarchive reads on into the next
+    // volume for the rest.
+    static la_int64_t Skip(struct archive*, void* data, la_int64_t request) {
+        ByteStream& stream = *static_cast<ArchiveReader::Volume*>(data)->stream;
+        const int64_t here = stream.Seek(0, SEEK_CUR);
+        const int64_t end = stream.Seek(0, SEEK_END);
+        if (here < 0 || end < here) return 0;
+        const int64_t skipped = std::min<int64_t>(request, end - here);
+        return stream.Seek(here + skipped, SEEK_SET) < 0 ? 0 : skipped;
+    }
+    // The next volume is read from its start, as if it had just been opened.
+    static int Switch(struct archive*, void* /*from*/, void* to) {
+        return static_cast<ArchiveReader::Volume*>(to)->stream->Seek(0, SEEK_SET) == 0 ? ARCHIVE_OK : ARCHIVE_FATAL;
     }
 };
 
@@ -175,7 +190,7 @@ bool ArchiveReader::Open() { return StartPass(); }
 void ArchiveReader::EndPass() {
     if (archive_) archive_read_free(archive_);
     archive_ = nullptr;
-    stream_.reset();
+    volumes_.clear();
 }
 
 bool ArchiveReader::StartPass() {
@@ -183,10 +198,13 @@ bool ArchiveReader::StartPass() {
     next_ = 0;
     failedAt_ = -1;
     dataRead_ = ended_ = broken_ = readFailed_ = false;
-    stream_ = source_.OpenStream();
-    if (!stream_) {
-        error_ = "the archive cannot be opened";
-        return false;
+    for (size_t volume = 0; volume < source_.Volumes(); ++volume) {
+        volumes_.push_back(Volume{this, source_.OpenStream(volume)});
+        if (!volumes_.back().stream) {
+            error_ = "the archive cannot be opened";
+            EndPass();
+            return false;
+        }
     }
     archive_ = archive_read_new();
     if (!archive_ || !Configure(archive_, settings_, error_)) {
@@ -194,10 +212,14 @@ bool ArchiveReader::StartPass() {
         return false;
     }
     if (!passphrase_.empty()) archive_read_add_passphrase(archive_, passphrase_.c_str());
-    archive_read_set_callback_data(archive_, this);
+    // libarchive reads the volumes as one stream, in order.
+    bool added = true;
+    for (Volume& volume : volumes_) added = added && archive_read_append_callback_data(archive_, &volume) == ARCHIVE_OK;
     archive_read_set_read_callback(archive_, ReaderCallbacks::Read);
     archive_read_set_seek_callback(archive_, ReaderCallbacks::Seek);
-    if (archive_read_open1(archive_) != ARCHIVE_OK) {
+    archive_read_set_skip_callback(archive_, ReaderCallbacks::Skip);
+    archive_read_set_switch_callback(archive_, ReaderCallbacks::Switch);
+    if (!added || archive_read_open1(archive_) != ARCHIVE_OK) {
         error_ = ErrorOf(archive_);
         EndPass();
         return false;
@@ -324,7 +346,10 @@ DataResult ArchiveReader::ReadData(DataSink& sink) {
         if (result == ARCHIVE_EOF) {
             // A sparse file may end in a hole after its last block: TAR tells where the data ends.
             // Other formats leave other values here, so the entry's size bounds it.
-            const uint64_t end = offset > 0 ? std::min(uint64_t(offset), entry_.size) : 0;
+            uint64_t end = offset > 0 ? std::min(uint64_t(offset), entry_.size) : 0;
+            // zisofs leaves out the all-zero blocks at a file's end. An ISO image's data is all
+            // there when libarchive ends it (a cut image fails instead): the rest is a hole.
+            if ((archive_format(archive_) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ISO9660) end = entry_.size;
             if (end > written && !WriteZeros(sink, end - written)) return DataResult::Stopped;
             written = std::max(written, end);
             // Some readers (WARC) take a cut archive's end for the end of the data.
@@ -372,6 +397,11 @@ bool ArchiveReader::HasEncryptedEntries() const {
 
 bool ArchiveReader::CanDecrypt() const {
     return archive_ && (archive_format(archive_) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP;
+}
+
+bool ArchiveReader::IsRar() const {
+    const int base = archive_ ? archive_format(archive_) & ARCHIVE_FORMAT_BASE_MASK : 0;
+    return base == ARCHIVE_FORMAT_RAR || base == ARCHIVE_FORMAT_RAR_V5;
 }
 
 std::string ArchiveReader::ErrorText() const { return error_; }

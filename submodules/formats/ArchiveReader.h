@@ -65,7 +65,9 @@ public:
     ArchiveReader(const ArchiveReader&) = delete;
     ArchiveReader& operator=(const ArchiveReader&) = delete;
 
-    // Starts the first pass: true when one of the formats recognises the content.
+    // Starts the first pass: true when one of the formats recognises the content. Opening again
+    // starts over with the volumes that the source has now, which must begin with the same
+    // entries as before.
     bool Open();
 
     // Makes entry `index` the current one. With `forData`, its data must still be unread, which
@@ -83,6 +85,9 @@ public:
     bool HasEncryptedEntries() const;
     // Whether libarchive can decrypt this format's entries with a passphrase (ZIP only).
     bool CanDecrypt() const;
+    // Whether the archive is a RAR archive, which may continue in more volumes (after the first
+    // entry).
+    bool IsRar() const;
     // Whether the last failure came from reading the source rather than from its content.
     bool SourceFailed() const { return readFailed_; }
     std::string ErrorText() const;
@@ -97,11 +102,17 @@ private:
 
     friend struct ReaderCallbacks;
 
+    // One volume's stream in the current pass: libarchive's client data for that volume.
+    struct Volume {
+        ArchiveReader* reader;
+        std::unique_ptr<ByteStream> stream;
+    };
+
     ByteSource& source_;
     const ModuleSettings& settings_;
     std::string passphrase_;
     archive* archive_ = nullptr;
-    std::unique_ptr<ByteStream> stream_;
+    std::vector<Volume> volumes_;
     std::vector<unsigned char> buffer_;
     bool readFailed_ = false;  // the source itself failed, not the archive's content
     std::string error_;

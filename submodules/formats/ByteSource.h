@@ -1,6 +1,7 @@
 // Where an archive's bytes come from. libarchive reads an archive in one forward pass (with
 // seeks for formats that keep their directory at the end); going back to an earlier entry
-// means a new pass, that is a new stream from the same source.
+// means a new pass, that is new streams from the same source. A multi-volume archive comes in
+// several volumes, which libarchive reads one after the other.
 #pragma once
 
 #include <cstddef>
@@ -23,8 +24,10 @@ public:
 class ByteSource {
 public:
     virtual ~ByteSource() = default;
-    // A stream positioned at the first byte; null when the bytes cannot be read.
-    virtual std::unique_ptr<ByteStream> OpenStream() = 0;
+    virtual size_t Volumes() const { return 1; }
+    // A stream positioned at the first byte of a volume (0 is the first); null when the bytes
+    // cannot be read.
+    virtual std::unique_ptr<ByteStream> OpenStream(size_t volume) = 0;
 };
 
 }  // namespace formats

@@ -82,7 +82,12 @@ int32_t Container::Open(const std::u16string& path, const char* password, const 
     // A claim needs a format that recognises the content and a first entry that can be read
     // (or an archive that is empty).
     if (!reader.Open()) return SM_OPEN_NOT_MINE;
-    const Step first = reader.MoveTo(0, false);
+    Step first = reader.MoveTo(0, false);
+    // The first volume of a RAR set is read with the later volumes beside it, as one archive.
+    if (reader.IsRar() && opened->file_->OpenLaterVolumes() > 0) {
+        if (!reader.Open()) return SM_OPEN_NOT_MINE;
+        first = reader.MoveTo(0, false);
+    }
     if (first == Step::Error) return SM_OPEN_NOT_MINE;
     // Encryption that libarchive cannot undo (7z, RAR) is no reason to ask: such archives are
     // listed, and their encrypted entries fail to extract.

@@ -21,7 +21,8 @@ public:
     // OpenProc's answer for `path`: SM_OPEN_NOT_MINE for anything no format recognises or whose
     // first entry cannot be read; SM_OPEN_NEED_PASSWORD for an archive with encrypted entries
     // that libarchive can decrypt, when no password is given or the given one does not open the
-    // first of them; SM_OPEN_OK otherwise, with `container` set.
+    // first of them; SM_OPEN_OK otherwise, with `container` set. The first volume of a
+    // multi-volume RAR set opens the whole set, as far as its volumes are there.
     static int32_t Open(const std::u16string& path, const char* password, const ModuleSettings& settings,
                         std::unique_ptr<Container>& container);
 

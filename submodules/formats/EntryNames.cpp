@@ -34,6 +34,9 @@ std::u16string NeutralName(const std::u16string& name, char16_t separator) {
         while (result.empty() && component.size() >= 2 && IsDriveLetter(component[0]) && component[1] == u':')
             component.erase(0, 2);
         if (!component.empty() && component != u"." && component != u"..") {
+            // Windows drops a name's last dots and spaces, and nothing would be left of this one.
+            if (separator == u'\\' && component.find_first_not_of(u" .") == std::u16string::npos)
+                component.assign(component.size(), u'_');
             if (!result.empty()) result += separator;
             result += component;
         }

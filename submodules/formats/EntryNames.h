@@ -18,7 +18,9 @@ constexpr size_t kLongestName = 1023;
 
 // `name` with both '/' and '\' taken as separators, rejoined with `separator`: leading
 // separators and a drive ("C:") dropped, empty, "." and ".." components removed, and cut to
-// kLongestName code units. Empty when nothing is left (the archive's root "./", "..").
+// kLongestName code units. Empty when nothing is left (the archive's root "./", ".."). With '\'
+// the name is a Windows name: a component of only spaces and dots, which Windows would cut to
+// nothing, has them all replaced by '_'.
 std::u16string NeutralName(const std::u16string& name, char16_t separator = kPathSeparator);
 
 // At most `limit` code units, never ending in the first half of a surrogate pair.

@@ -1,6 +1,6 @@
 // The formats sub-module: Morvane's sub-module contract (src/modules/SubModuleContract.h) on top
 // of libarchive, for ZIP, 7z, RAR, ISO 9660, CAB, cpio, xar, ar, LHA, WARC and TAR, also inside
-// gzip, bzip2, xz, lzma, lzip, zstd, lz4, compress and uuencode.
+// gzip, bzip2, xz, lzma, lzip, zstd, lz4, compress and uuencode, and RPM packages.
 //  - LoadSubModule reads the settings (see ModuleSettings.h) and checks them with libarchive;
 //    they are the only global state and are not written again until UnloadSubModule;
 //  - every container has a libarchive reader of its own (Container.h), so containers can be

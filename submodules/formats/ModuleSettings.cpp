@@ -83,7 +83,8 @@ namespace {
 // thread library, whose first use takes a thread-local slot that is never given back.
 const std::vector<std::string> kKnownFormats = {"7zip", "ar", "cab", "cpio", "iso9660", "lha",
                                                 "rar", "rar5", "tar", "warc", "xar", "zip"};
-const std::vector<std::string> kKnownFilters = {"gzip", "bzip2", "xz", "lzma", "lzip", "zstd", "lz4", "compress", "uu"};
+const std::vector<std::string> kKnownFilters = {"gzip", "bzip2", "xz", "lzma", "lzip", "zstd", "lz4", "compress", "uu",
+                                                "rpm"};
 }  // namespace
 
 const std::vector<std::string>& KnownFormats() { return kKnownFormats; }

@@ -2,7 +2,7 @@
 // that LoadSubModule receives ("key=value\0...\0\0").
 //
 //   Formats=zip;7zip;iso9660   the archive formats to recognise (default: all of them)
-//   Filters=gzip;xz            the compressions to see through (default: all of them)
+//   Filters=gzip;xz            the compressions and wrappers (rpm) to see through (default: all)
 //   CodePage=866               names the archive does not mark as Unicode are in this code page
 //   Charset=CP866              the same by name (UTF-8, CPnnn, IBMnnn, WINDOWS-nnnn, ISO-8859-n...)
 //   Options=iso9660:!joliet    libarchive read options, passed on unchanged

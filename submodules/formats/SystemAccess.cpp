@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "VolumeNames.h"
 #include "text/Utf8.h"
 
 #if defined(_WIN32)
@@ -18,12 +19,12 @@ namespace formats {
 
 namespace {
 
-// One pass over the archive file, with a position of its own.
+// One pass over one file of the archive, with a position of its own.
 class FileStream : public ByteStream {
 public:
-    explicit FileStream(ArchiveFile& file) : file_(file) {}
+    explicit FileStream(file_access::ReadOnlyFile& file) : file_(file) {}
     int64_t Read(void* buffer, size_t size) override {
-        const int64_t got = file_.ReadAt(position_, buffer, size);
+        const int64_t got = file_.ReadSome(position_, buffer, size);
         if (got > 0) position_ += uint64_t(got);
         return got;
     }
@@ -38,19 +39,37 @@ public:
     }
 
 private:
-    ArchiveFile& file_;
+    file_access::ReadOnlyFile& file_;
     uint64_t position_ = 0;
 };
 
 }  // namespace
 
+ArchiveFile::ArchiveFile(const std::u16string& path, std::unique_ptr<file_access::ReadOnlyFile> file) : path_(path) {
+    files_.push_back(std::move(file));
+}
+
 std::unique_ptr<ArchiveFile> ArchiveFile::Open(const std::u16string& path) {
     std::unique_ptr<file_access::ReadOnlyFile> file = file_access::ReadOnlyFile::Open(path);
     if (!file) return nullptr;
-    return std::unique_ptr<ArchiveFile>(new ArchiveFile(std::move(file)));
+    return std::unique_ptr<ArchiveFile>(new ArchiveFile(path, std::move(file)));
 }
 
-std::unique_ptr<ByteStream> ArchiveFile::OpenStream() { return std::unique_ptr<ByteStream>(new FileStream(*this)); }
+size_t ArchiveFile::OpenLaterVolumes() {
+    size_t opened = 0;
+    for (;;) {
+        const std::u16string name = LaterVolumeName(path_, files_.size());
+        std::unique_ptr<file_access::ReadOnlyFile> file = name.empty() ? nullptr : file_access::ReadOnlyFile::Open(name);
+        if (!file) return opened;
+        files_.push_back(std::move(file));
+        ++opened;
+    }
+}
+
+std::unique_ptr<ByteStream> ArchiveFile::OpenStream(size_t volume) {
+    if (volume >= files_.size()) return nullptr;
+    return std::unique_ptr<ByteStream>(new FileStream(*files_[volume]));
+}
 
 #if defined(_WIN32)
 

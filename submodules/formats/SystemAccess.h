@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ByteSource.h"
 #include "FileAccess.h"
@@ -17,21 +18,25 @@ namespace formats {
 using file_access::MakeDirectory;
 using file_access::OutputFile;
 
-// The archive, opened once for reading; every stream reads it from the start with a position of
-// its own. Safe to use from one thread at a time.
+// The archive, opened once for reading, with the later volumes of a multi-volume set when it
+// has them; every stream reads one file from the start with a position of its own. Safe to use
+// from one thread at a time.
 class ArchiveFile : public ByteSource {
 public:
     // Null when the path cannot be opened as a regular file.
     static std::unique_ptr<ArchiveFile> Open(const std::u16string& path);
 
-    std::unique_ptr<ByteStream> OpenStream() override;
-    uint64_t Size() const { return file_->Size(); }
-    // Up to `size` bytes at `offset`: how many were read (0 at the end), -1 on an error.
-    int64_t ReadAt(uint64_t offset, void* buffer, size_t size) { return file_->ReadSome(offset, buffer, size); }
+    // Opens the later volumes of the set whose first volume this file is (VolumeNames.h), one
+    // after the other until one cannot be opened: how many there were.
+    size_t OpenLaterVolumes();
+
+    size_t Volumes() const override { return files_.size(); }
+    std::unique_ptr<ByteStream> OpenStream(size_t volume) override;
 
 private:
-    explicit ArchiveFile(std::unique_ptr<file_access::ReadOnlyFile> file) : file_(std::move(file)) {}
-    std::unique_ptr<file_access::ReadOnlyFile> file_;
+    ArchiveFile(const std::u16string& path, std::unique_ptr<file_access::ReadOnlyFile> file);
+    std::u16string path_;
+    std::vector<std::unique_ptr<file_access::ReadOnlyFile>> files_;
 };
 
 // Whether names in this code page (named `charset` by libarchive and iconv) can be decoded.

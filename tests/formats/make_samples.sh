@@ -9,15 +9,24 @@
 #                  aes-link.zip (a.txt, a symbolic link, z.txt)
 #   foreign/       files that are no archive: a PNG, a text, an empty file, cut headers
 #   damaged/       small archives of every kind, cut at several points and with bytes changed
-#   special/       sparse.tar (GNU tar -S), links.tar (a symbolic and a hard link), cp866.zip
+#   special/       sparse.tar (GNU tar -S), links.tar (a symbolic and a hard link; dangling-link.tar
+#                  without the hard link's target), cp866.zip
 #                  (names in code page 866, no Unicode mark), big.cpio (100,000 entries),
-#                  bad-crc.zip (a.txt's stored data changed, b.txt intact)
+#                  bad-crc.zip (a.txt's stored data changed, b.txt intact), spaces.zip (a file
+#                  named by four spaces), pax-sparse-0.1.tar,
+#                  pax-sparse-1.0.tar (GNU tar's pax sparse members), links-v7.tar (a hard link
+#                  in an old V7 archive)
+#   volumes/       multi-volume RAR sets under every naming scheme (tests/formats/volumes/):
+#                  rar4.part1.rar, rar4.part01.rar, rar4.part0001.rar and rar4.rar (with .r00,
+#                  .r01) sets of three volumes, rar5.part01.rar of four, and gap.part1.rar whose
+#                  second volume is missing; volumes.txt lists each set's volumes, in order
 #   make_samples.sh OUT
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 OUT" >&2; exit 2; }
 out="$1"
 rm -rf "$out"
-mkdir -p "$out"/{tree,flat,archives,encrypted,foreign,damaged,special,small}
+mkdir -p "$out"/{tree,flat,archives,encrypted,foreign,damaged,special,small,volumes}
+volumes_source="$(cd "$(dirname "$0")" && pwd)/volumes"
 cd "$out"
 export TZ=UTC LC_ALL=C.UTF-8
 
@@ -95,6 +104,30 @@ if command -v gcab > /dev/null; then
   (cd flat && gcab -c -z ../damaged/cab.cab -- *)
   echo "cab.cab|flat" >> archives.txt
 fi
+# RPM packages of flat/, with each payload compression that rpmbuild writes.
+if command -v rpmbuild > /dev/null; then
+  printf 'Name: flat\nVersion: 1\nRelease: 1\nSummary: flat\nLicense: MIT\nBuildArch: noarch\n%%description\nflat\n%%install\ncp -a %%{_sourcedir}/. %%{buildroot}/\n%%files\n/*\n' > flat.recipe
+  for payload in gzip:w9.gzdio xz:w6.xzdio zstd:w19.zstdio; do
+    rpmbuild -bb --quiet --define "_topdir $PWD/rpmbuild" --define "_sourcedir $PWD/flat" --define '_build_id_links none' \
+      --define "_binary_payload ${payload#*:}" flat.recipe > /dev/null
+    mv rpmbuild/RPMS/noarch/flat-1-1.noarch.rpm "archives/rpm-${payload%%:*}.rpm"
+    echo "rpm-${payload%%:*}.rpm|flat" >> archives.txt
+  done
+  cp archives/rpm-gzip.rpm damaged/rpm-gzip.rpm
+  rm -rf rpmbuild flat.recipe
+fi
+# An ISO image of zisofs-compressed files (mkzftree), one of them ending in a run of zeros.
+if command -v mkzftree > /dev/null && command -v xorriso > /dev/null; then
+  mkdir -p zisofs/docs
+  printf 'Hello\n' > zisofs/hello.txt
+  seq 1 20000 > zisofs/docs/numbers.txt
+  { printf 'data before a long run of zeros\n'; head -c 300000 /dev/zero; } > zisofs/docs/zero-tail.bin
+  find zisofs -type f -exec touch -d '2015-05-05 05:05:06' {} +
+  mkzftree zisofs zisofs-compressed
+  xorriso -as mkisofs -quiet -R -z -o archives/zisofs.iso zisofs-compressed 2> /dev/null
+  rm -rf zisofs-compressed
+  echo "zisofs.iso|zisofs" >> archives.txt
+fi
 
 # ---- Encrypted archives ----------------------------------------------------------------------
 
@@ -150,6 +183,8 @@ printf 'target data\n' > links/target.txt
 ln -s target.txt links/symlink
 ln links/target.txt links/hardlink.txt
 tar --format=gnu -cf special/links.tar -C links target.txt symlink hardlink.txt
+# The same without the member that the hard link names.
+cp special/links.tar special/dangling-link.tar && tar --delete -f special/dangling-link.tar target.txt
 
 # "Привет.txt" and "Ёж" in code page 866, stored by Info-ZIP as raw bytes.
 mkdir -p "cp866/$(printf '\x85\xa6')"
@@ -161,6 +196,37 @@ mkdir -p crc
 printf 'first file\n' > crc/a.txt && printf 'second file\n' > crc/b.txt
 (cd crc && zip -q -0 -X ../special/bad-crc.zip a.txt b.txt)
 printf 'F' | dd of=special/bad-crc.zip bs=1 seek=35 conv=notrunc status=none
+
+# A name of spaces only, which Windows cannot keep as it is.
+mkdir -p spaces && printf 'only spaces\n' > "spaces/    " && (cd spaces && bsdtar --format zip -cf ../special/spaces.zip "    ")
+
+# GNU tar's pax sparse members (formats 0.1 and 1.0), and a hard link in an old V7 archive.
+for version in 0.1 1.0; do
+  tar --format=pax --sparse --sparse-version="$version" -cf "special/pax-sparse-$version.tar" -C sparse holes.bin
+done
+tar --format=v7 -cf special/links-v7.tar -C links target.txt hardlink.txt
+
+# Multi-volume RAR sets: RAR 4 (three volumes, one file) and RAR 5 (four volumes, nine files),
+# decoded from libarchive's own test archives (tests/formats/volumes/README.md) and named by each
+# scheme. volumes.txt lists each set's volumes in order, the first one first.
+: > volumes.txt
+for scheme in rar4.part:1 rar4.part:2 rar4.part:4 rar5.part:2 gap.part:1; do
+  prefix="${scheme%:*}" width="${scheme#*:}" set=""
+  source=rar4 count=3
+  [ "$prefix" = rar5.part ] && source=rar5 count=4
+  for part in $(seq 1 $count); do
+    file="volumes/$prefix$(printf "%0${width}d" "$part").rar"
+    bsdcat "$volumes_source/$source.$part.uu" > "$file"
+    set+=" $file"
+  done
+  [ "$prefix" = gap.part ] || echo "${set# }" >> volumes.txt
+done
+rm volumes/gap.part2.rar
+for part in 1 2 3; do
+  suffix=rar && [ "$part" -gt 1 ] && suffix="r0$((part - 2))"
+  bsdcat "$volumes_source/rar4.$part.uu" > "volumes/rar4.$suffix"
+done
+echo "volumes/rar4.rar volumes/rar4.r00 volumes/rar4.r01" >> volumes.txt
 
 awk 'BEGIN { print "#mtree"; for (i = 1; i <= 100000; i++) printf "./d%03d/f%06d type=file mode=0644 size=0 time=1600000000\n", i % 1000, i }' > big.mtree
 bsdtar --format newc -cf special/big.cpio @big.mtree

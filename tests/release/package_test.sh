@@ -258,16 +258,16 @@ same "the ZIP ships formats.dll of both word sizes" "x64/formats.dll x86/formats
   "$(unzip -Z1 "full/$windows_zip" | grep formats | sort | tr '\n' ' ')"
 mkdir full-unpacked
 (cd full-unpacked && unzip -q "../full/$windows_zip")
-same "morvane64.ini names tar, then formats" "tar=x64\\tar.dll formats=x64\\formats.dll " \
+same "morvane64.ini names formats, then tar" "formats=x64\\formats.dll tar=x64\\tar.dll " \
   "$(ini_modules full-unpacked/morvane64.ini | tr '\n' ' ')"
-same "morvane.ini names tar, then formats" "tar=x86\\tar.dll formats=x86\\formats.dll " \
+same "morvane.ini names formats, then tar" "formats=x86\\formats.dll tar=x86\\tar.dll " \
   "$(ini_modules full-unpacked/morvane.ini | tr '\n' ' ')"
 masks="$(ini_value full-unpacked/morvane64.ini Filters formats)"
 lacking=""
-for mask in '*.zip' '*.7z' '*.rar' '*.iso' '*.cab' '*.cpio' '*.tar.*' '*.tgz'; do
+for mask in '*.zip' '*.7z' '*.rar' '*.iso' '*.cab' '*.cpio' '*.rpm' '*.tar' '*.tar.*' '*.tgz'; do
   [[ ";$masks;" == *";$mask;"* ]] || lacking+=" $mask"
 done
-same "the formats masks cover zip, 7z, rar, iso, cab, cpio and compressed tars" "" "$lacking"
+same "the formats masks cover zip, 7z, rar, iso, cab, cpio, rpm and tars" "" "$lacking"
 grep -q 'ZIP' <<< "$(ini_value full-unpacked/pluginst.inf plugininstall description)" &&
   pass "pluginst.inf's description names the formats" || fail "pluginst.inf's description does not name ZIP"
 
@@ -275,7 +275,7 @@ same "the Linux package holds one folder with the plug-in, its modules, INI and 
   "$(printf "Morvane-$version-linux-x86_64/%s\n" INSTALL.txt LICENSE Morvane.wcx64 THIRD-PARTY-NOTICES.txt formats.so morvane64.ini tar.so)" \
   "$(tar -tzf "full/$linux_tar" | grep -v '/$' | sort)"
 tar -xzf "full/$linux_tar"
-same "the Linux morvane64.ini names tar.so, then formats.so" "tar=tar.so formats=formats.so " \
+same "the Linux morvane64.ini names formats.so, then tar.so" "formats=formats.so tar=tar.so " \
   "$(ini_modules "Morvane-$version-linux-x86_64/morvane64.ini" | tr '\n' ' ')"
 same "SHA256SUMS names both packages" "$(printf '%s\n' "$linux_tar" "$windows_zip" | sort)" "$(awk '{print $2}' full/SHA256SUMS | sort)"
 if (cd full && sha256sum --quiet -c SHA256SUMS); then pass "SHA256SUMS matches both"; else fail "SHA256SUMS does not match"; fi

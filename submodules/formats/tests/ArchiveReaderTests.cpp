@@ -20,9 +20,10 @@ fs::path Sample(const std::string& relative) { return fs::u8path(FORMATS_SAMPLES
 class CountingSource : public ByteSource {
 public:
     explicit CountingSource(const fs::path& path) : file_(ArchiveFile::Open(text::FromUtf8(path.u8string()))) {}
-    std::unique_ptr<ByteStream> OpenStream() override {
-        ++opens;
-        return file_ ? file_->OpenStream() : nullptr;
+    size_t Volumes() const override { return file_ ? file_->Volumes() : 1; }
+    std::unique_ptr<ByteStream> OpenStream(size_t volume) override {
+        if (volume == 0) ++opens;
+        return file_ ? file_->OpenStream(volume) : nullptr;
     }
     int opens = 0;
 
@@ -34,7 +35,7 @@ private:
 class FailingSource : public ByteSource {
 public:
     FailingSource(const fs::path& path, int64_t limit) : file_(path), limit_(limit) {}
-    std::unique_ptr<ByteStream> OpenStream() override {
+    std::unique_ptr<ByteStream> OpenStream(size_t volume) override {
         struct Stream : ByteStream {
             std::unique_ptr<ByteStream> inner;
             int64_t left;
@@ -47,7 +48,7 @@ public:
             int64_t Seek(int64_t offset, int whence) override { return inner->Seek(offset, whence); }
         };
         auto stream = std::make_unique<Stream>();
-        stream->inner = file_.OpenStream();
+        stream->inner = file_.OpenStream(volume);
         stream->left = limit_;
         return stream;
     }
@@ -125,6 +126,18 @@ TEST(ArchiveReader, EarlierEntriesAndDataReadTwiceStartANewPass) {
         }
         EXPECT_EQ(source.opens, move.opens) << "move " << i;
     }
+}
+
+TEST(ArchiveReader, DataIsReadOncePerPassAndOnlyForAnEntry) {
+    CountingSource source(Sample("archives/tar.tar"));
+    const ModuleSettings settings;
+    ArchiveReader reader(source, settings, "");
+    ASSERT_TRUE(reader.Open());
+    CollectingSink sink;
+    EXPECT_EQ(reader.ReadData(sink), DataResult::BadData) << "before any entry";
+    ASSERT_EQ(reader.MoveTo(0, true), Step::Entry);
+    EXPECT_EQ(reader.ReadData(sink), DataResult::Ok);
+    EXPECT_EQ(reader.ReadData(sink), DataResult::BadData) << "read twice";
 }
 
 TEST(ArchiveReader, SparseHolesComeOutAsZeros) {

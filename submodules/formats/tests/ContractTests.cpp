@@ -224,6 +224,29 @@ TEST(FormatsContract, AnEntryWithBadDataFailsAndTheNextOneStillExtracts) {
     EXPECT_EQ(ReadFile(out.Path() / "1"), "second file\n");
 }
 
+TEST(FormatsContract, AVolumeSetOpensFromItsFirstVolume) {
+    const Module module;
+    // Each naming scheme of the same three RAR 4 volumes gives the same file.
+    const auto rar4 = Contents(module, Sample("volumes/rar4.part1.rar"), nullptr);
+    ASSERT_EQ(rar4.size(), 1u);
+    EXPECT_EQ(rar4.begin()->second.size(), 20111u);
+    for (const char* first : {"volumes/rar4.part01.rar", "volumes/rar4.part0001.rar", "volumes/rar4.rar"})
+        EXPECT_TRUE(Contents(module, Sample(first), nullptr) == rar4) << first;
+    size_t bytes = 0;
+    for (const auto& file : Contents(module, Sample("volumes/rar5.part01.rar"), nullptr)) bytes += file.second.size();
+    EXPECT_EQ(bytes, 117398u) << "the nine files of the RAR 5 set";
+    // Without the second volume, or opened at the second: the file is not there whole.
+    const std::map<std::string, std::string> failed = {{rar4.begin()->first, "(failed)"}};
+    for (const char* part : {"volumes/gap.part1.rar", "volumes/rar4.part2.rar"})
+        EXPECT_TRUE(Contents(module, Sample(part), nullptr) == failed) << part;
+}
+
+TEST(FormatsContract, AHardLinkWhoseTargetIsMissingFails) {
+    const Module module;
+    const std::map<std::string, std::string> expected = {{"symlink", "target.txt"}, {"hardlink.txt", "(failed)"}};
+    EXPECT_TRUE(Contents(module, Sample("special/dangling-link.tar"), nullptr) == expected);
+}
+
 TEST(FormatsContract, IndexesOutsideTheArchive) {
     const Module module;
     ContainerHandle handle = nullptr;

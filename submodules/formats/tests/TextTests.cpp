@@ -3,6 +3,7 @@
 
 #include "EntryNames.h"
 #include "ModuleSettings.h"
+#include "VolumeNames.h"
 #include "text/Utf8.h"
 
 using namespace formats;
@@ -31,7 +32,6 @@ TEST(EntryNames, NeutralNamesNeverLeaveTheTarget) {
         {u"../../evil.txt", u"evil.txt"},
         {u"a/../../b", u"a\\b"},
         {u"a\\..\\b", u"a\\b"},
-        {u"...", u"..."},
         {u"..a/b..", u"..a\\b.."},
         {u"1:/x", u"1:\\x"},
         {u"./", u""},
@@ -48,12 +48,63 @@ TEST(EntryNames, NeutralNamesNeverLeaveTheTarget) {
     }
 }
 
+TEST(EntryNames, ANameOfOnlyDotsAndSpacesIsKeptAsAWindowsName) {
+    // Windows drops a name's last dots and spaces; elsewhere they stay.
+    const std::vector<std::vector<std::u16string>> cases = {
+        // stored, with '\\', with '/'
+        {u"...", u"___", u"..."},
+        {u"    ", u"____", u"    "},
+        {u"a/ . /b ", u"a\\___\\b ", u"a/ . /b "},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(text::ToUtf8(NeutralName(c[0], u'\\')), text::ToUtf8(c[1])) << text::ToUtf8(c[0]);
+        EXPECT_EQ(text::ToUtf8(NeutralName(c[0], u'/')), text::ToUtf8(c[2])) << text::ToUtf8(c[0]);
+    }
+}
+
+TEST(VolumeNames, LaterVolumesAreNamedAfterTheFirst) {
+    struct Case {
+        std::u16string first;
+        size_t number;
+        std::u16string later;  // empty: no such volume
+    };
+    const std::vector<Case> cases = {
+        {u"dir/set.part1.rar", 1, u"dir/set.part2.rar"},
+        {u"set.part1.rar", 8, u"set.part9.rar"},
+        {u"set.part1.rar", 9, u""},  // a tenth would be part10: a set that long starts with part01
+        {u"set.part01.rar", 9, u"set.part10.rar"},
+        {u"set.part001.rar", 998, u"set.part999.rar"},
+        {u"C:\\a\\Set.PART0001.RAR", 2, u"C:\\a\\Set.PART0003.RAR"},
+        {u"set.part2.rar", 1, u""},  // a later volume opens no set
+        {u"set.part0.rar", 1, u""},
+        {u"set.part10.rar", 1, u""},
+        {u"set.rar", 1, u"set.r00"},
+        {u"set.rar", 100, u"set.r99"},
+        {u"set.rar", 101, u"set.s00"},
+        {u"set.rar", 900, u"set.z99"},
+        {u"set.rar", 901, u""},
+        {u"SET.RAR", 102, u"SET.S01"},
+        {u"set2.rar", 1, u"set2.r00"},
+        {u"x.part.rar", 1, u"x.part.r00"},
+        {u"dir.part1.rar/set.rar", 1, u"dir.part1.rar/set.r00"},
+        {u"set.rar", 0, u""},
+        {u".rar", 1, u""},
+        {u"dir/.rar", 1, u""},
+        {u"set.zip", 1, u""},
+        {u"rar", 1, u""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(text::ToUtf8(LaterVolumeName(c.first, c.number)), text::ToUtf8(c.later)) << text::ToUtf8(c.first) << " " << c.number;
+}
+
 TEST(EntryNames, LongNamesAreCutAtACharacterBoundary) {
     EXPECT_EQ(NeutralName(std::u16string(1500, u'a')).size(), kLongestName);
     std::u16string pair = std::u16string(kLongestName - 1, u'a') + u"\U0001F600";  // ends across the limit
     EXPECT_EQ(NeutralName(pair), std::u16string(kLongestName - 1, u'a'));
     std::u16string fits = std::u16string(kLongestName - 2, u'a') + u"\U0001F600";
     EXPECT_EQ(NeutralName(fits), fits);
+    EXPECT_EQ(CutAtCharacter(u"\U0001F600", 1), u"");
+    EXPECT_EQ(CutAtCharacter(u"a\U00010000", 2), u"a");  // the first high surrogate, D800
 }
 
 TEST(EntryNames, BytesPassedThroughAsLatin1AreDecodedAsUtf8WhereTheyAreUtf8) {
@@ -74,6 +125,7 @@ TEST(EntryNames, BytesPassedThroughAsLatin1AreDecodedAsUtf8WhereTheyAreUtf8) {
 
 TEST(EntryNames, WideTextOfEitherWidth) {
     EXPECT_EQ(FromWide(L"a\u00E9\U0001F600"), u"a\u00E9\U0001F600");
+    EXPECT_EQ(FromWide(L"\U0010FFFF"), u"\U0010FFFF");  // the last code point
     EXPECT_EQ(FromWide(nullptr), u"");
 }
 
