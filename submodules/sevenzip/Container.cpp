@@ -112,8 +112,10 @@ bool Container::LoadEntries() {
     entries_.reserve(count);
     Property value;
     for (uint32_t item = 0; item < count; ++item) {
-        // Alternate data streams and deleted files are not files of their own.
+        // Alternate data streams, deleted files and the folders a file system keeps for its own
+        // records ("[SYS]") are not files of their own: 7-Zip does not list them either.
         if (archive.GetProperty(item, kpidIsAltStream, value.Receive()) == kOk && value.Flag()) continue;
+        if (archive.GetProperty(item, kpidIsAux, value.Receive()) == kOk && value.Flag()) continue;
         if (archive.GetProperty(item, kpidIsDeleted, value.Receive()) == kOk && value.Flag()) continue;
         Entry entry;
         entry.item = item;

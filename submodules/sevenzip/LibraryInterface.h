@@ -108,6 +108,7 @@ enum : uint32_t {
     kpidPosixAttrib = 53,
     kpidSymLink = 54,
     kpidIsAltStream = 63,
+    kpidIsAux = 64,
     kpidIsDeleted = 65,
     kpidErrorFlags = 71,
     kpidHardLink = 90,

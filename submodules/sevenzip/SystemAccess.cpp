@@ -10,6 +10,7 @@
 #include <oleauto.h>
 #else
 #include <dlfcn.h>
+#include <locale.h>
 #include <pthread.h>
 #include <climits>
 #endif
@@ -151,7 +152,17 @@ std::u16string ModuleFolder() {
 }
 
 void* LoadLibraryForGood(const std::u16string& path) {
-    return dlopen(text::ToUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    // 7-Zip reads names that an archive does not mark as Unicode in the locale's character set,
+    // or as UTF-8 when that locale is UTF-8 when the library is loaded; a host may run in the "C"
+    // locale, and names are UTF-8 wherever this library runs.
+    const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+    const locale_t previous = utf8 ? uselocale(utf8) : locale_t(0);
+    void* library = dlopen(text::ToUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    if (utf8) {
+        uselocale(previous);
+        freelocale(utf8);
+    }
+    return library;
 }
 
 void* EntryPoint(void* library, const char* name) { return dlsym(library, name); }
