@@ -374,6 +374,10 @@ bool ArchiveReader::CanDecrypt() const {
     return archive_ && (archive_format(archive_) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP;
 }
 
+bool ArchiveReader::IsTar() const {
+    return archive_ && (archive_format(archive_) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_TAR;
+}
+
 std::string ArchiveReader::ErrorText() const { return error_; }
 
 }  // namespace formats

@@ -83,6 +83,8 @@ public:
     bool HasEncryptedEntries() const;
     // Whether libarchive can decrypt this format's entries with a passphrase (ZIP only).
     bool CanDecrypt() const;
+    // Whether the archive is read as TAR (compressed or not).
+    bool IsTar() const;
     // Whether the last failure came from reading the source rather than from its content.
     bool SourceFailed() const { return readFailed_; }
     std::string ErrorText() const;
