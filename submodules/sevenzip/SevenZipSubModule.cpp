@@ -58,12 +58,18 @@ int32_t SM_CALL CloseArchive(ContainerHandle handle) {
     return 1;
 }
 
+// Morvane forgets a container whose preparation failed without closing it: it is released here.
 int32_t SM_CALL PrepareArchive(ContainerHandle handle) {
+    auto* container = static_cast<Container*>(handle);
     try {
-        return handle && static_cast<Container*>(handle)->Prepare() ? 1 : 0;
+        if (container && container->Prepare()) return 1;
     } catch (...) {
-        return 0;
     }
+    try {
+        delete container;
+    } catch (...) {
+    }
+    return 0;
 }
 
 int32_t SM_CALL ReadArchiveEntry(ContainerHandle handle, int32_t index, EntryInfo* entry) {
