@@ -125,7 +125,7 @@ head -c 30 archives/7zip.7z > foreign/cut-header.7z
 # Zero blocks at the start, which TAR reads as its end: a file system image (ext4 leaves its first
 # KiB empty) and zeros alone. An empty TAR archive is one record of them.
 head -c 65536 /dev/zero > foreign/zeros.img
-mke2fs -q -t ext4 -d flat foreign/ext4.img 1M > /dev/null
+mke2fs -q -t ext4 -d flat foreign/ext4.img 4M > /dev/null
 tar -cf special/empty.tar -T /dev/null
 
 # ---- Damaged copies: cut at several points, and with bytes changed ---------------------------

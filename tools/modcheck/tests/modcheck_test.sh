@@ -16,7 +16,7 @@ if [ $# -ne 1 ] || [ ! -d "$1" ]; then
   exit 2
 fi
 build="$(cd "$1" && pwd)"
-run_windows="$(cd "$(dirname "$0")/../.." && pwd)/scripts/run-windows.sh"
+run_windows="$(cd "$(dirname "$0")/../../.." && pwd)/scripts/run-windows.sh"
 if [ -f "$build/modcheck.exe" ]; then
   suffix=.dll checker=("$run_windows" "Z:$build/modcheck.exe") prefix="Z:"
 elif [ -f "$build/modcheck" ]; then
