@@ -10,8 +10,10 @@
 #include <sstream>
 #include <thread>
 
+#include "Callbacks.h"
 #include "Container.h"
 #include "FormatLibrary.h"
+#include "Streams.h"
 #include "ModuleSettings.h"
 #include "SystemAccess.h"
 #include "modules/SubModuleContract.h"
@@ -410,6 +412,54 @@ TEST(SevenZip, DefaultNamesAre7ZipsOwn) {
         {gzip, u"a.b.tgz", u"a.b.tar"}, {gzip, u"gz", u"gz~"},
     };
     for (const Row& row : rows) EXPECT_EQ(Utf8(sevenzip::DefaultName(row.file, *row.format)), Utf8(row.expected)) << Utf8(row.file);
+}
+
+TEST(SevenZip, SeeksVolumeNamesAndSignaturesFollow7ZipsRules) {
+    struct Seek {
+        uint64_t current, size;
+        int64_t offset;
+        uint32_t origin;
+        bool ok;
+        uint64_t target;
+    };
+    const std::vector<Seek> seeks = {
+        {5, 100, 10, sevenzip::kSeekSet, true, 10},     {5, 100, 10, sevenzip::kSeekCurrent, true, 15},
+        {5, 100, -10, sevenzip::kSeekEnd, true, 90},    {5, 100, -5, sevenzip::kSeekCurrent, true, 0},
+        {5, 100, -6, sevenzip::kSeekCurrent, false, 0}, {5, 100, -101, sevenzip::kSeekEnd, false, 0},
+        {5, 100, 50, sevenzip::kSeekEnd, true, 150},    {5, 100, 0, 3, false, 0},
+        {5, 100, -1, sevenzip::kSeekSet, false, 0},     {0, 0, INT64_MIN, sevenzip::kSeekEnd, false, 0},
+    };
+    for (const Seek& seek : seeks) {
+        uint64_t target = 0;
+        EXPECT_EQ(sevenzip::SeekTarget(seek.current, seek.size, seek.offset, seek.origin, target), seek.ok)
+            << seek.offset << " from " << seek.origin;
+        if (!seek.ok) continue;
+        EXPECT_EQ(target, seek.target) << seek.offset << " from " << seek.origin;
+    }
+    for (const std::u16string name : {u"x.7z.002", u"x", u"..x", u"a b.001"}) EXPECT_TRUE(sevenzip::IsPlainFileName(name));
+    for (const std::u16string name : std::vector<std::u16string>{u"", u".", u"..", u"../x.002", u"d/x", u"d\\x", u"C:x",
+                                                                std::u16string(u"x\0y", 3)})
+        EXPECT_FALSE(sevenzip::IsPlainFileName(name)) << Utf8(name);
+
+    const sevenzip::Format* sevenZip = Library().Find(u"7z");
+    const sevenzip::Format* tar = Library().Find(u"TAR");
+    const sevenzip::Format* split = Library().Find(u"split");
+    ASSERT_TRUE(sevenZip && tar && split);
+    EXPECT_TRUE(sevenZip->SignatureMatches(ReadFile(Sample("archives/solid.7z")).substr(0, 64)));
+    EXPECT_FALSE(sevenZip->SignatureMatches(std::string("7z\xBC\xAF\x27", 5)));
+    std::string ustar(512, '\0');
+    ustar.replace(257, 5, "ustar");
+    EXPECT_TRUE(tar->SignatureMatches(ustar));
+    EXPECT_FALSE(tar->SignatureMatches(ustar.substr(0, 261)));
+    EXPECT_FALSE(split->SignatureMatches(ustar));
+    EXPECT_TRUE(split->HasExtension(u"001"));
+    EXPECT_FALSE(split->HasExtension(u""));
+    EXPECT_FALSE(split->HasExtension(u"002"));
+    EXPECT_TRUE(Library().Find(u"gzip")->CompressesOneStream());
+    EXPECT_FALSE(sevenZip->CompressesOneStream());
+    EXPECT_FALSE(Library().Find(u"lzma")->CompressesOneStream());
+    EXPECT_EQ(Library().Find(u"rar"), nullptr);  // no RAR decoder in Debian's sources
+    EXPECT_GE(Library().SignatureReach(), 32769u + 5);  // ISO 9660's "CD001"
 }
 
 // ---- The module library through its exports --------------------------------------------------
