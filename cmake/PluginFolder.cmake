@@ -18,7 +18,7 @@ configure_file(${PROJECT_SOURCE_DIR}/src/resources/morvane.ini.in ${MORVANE_PLUG
   @ONLY NEWLINE_STYLE CRLF)
 
 set(staged_modules)
-foreach(module tar_submodule formats_submodule)
+foreach(module sevenzip_submodule tar_submodule formats_submodule)
   if(TARGET ${module})
     list(APPEND staged_modules ${module})
   endif()
@@ -26,6 +26,12 @@ endforeach()
 set(copy_modules)
 foreach(module ${staged_modules})
   list(APPEND copy_modules COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${module}>
+    ${MORVANE_PLUGIN_FOLDER}/${MORVANE_MODULE_FOLDER}/)
+endforeach()
+# The libraries that ship beside the sub-modules (7-Zip's, beside sevenzip).
+get_property(companions GLOBAL PROPERTY MORVANE_SUBMODULE_COMPANIONS)
+foreach(companion ${companions})
+  list(APPEND copy_modules COMMAND ${CMAKE_COMMAND} -E copy_if_different ${companion}
     ${MORVANE_PLUGIN_FOLDER}/${MORVANE_MODULE_FOLDER}/)
 endforeach()
 add_custom_target(plugin_folder ALL

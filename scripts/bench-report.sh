@@ -68,6 +68,10 @@ read -r m lo hi < <(ratio_stats b3.small.morvane-tar.linux b3.small.tar)
 echo "| B3 | 10,000 files of 1 KiB: wcxhost + Morvane + tar.so against \`tar -xf\` | at most 1.1x | $(verdict "$m" "$lo" "$hi" 1.1 at-most) |"
 read -r m lo hi < <(ratio_stats b3.big.cp b3.big.morvane-tar.linux)
 echo "| B3 | one file of $((big_bytes >> 20)) MiB: throughput of wcxhost + Morvane + tar.so against \`cp\` | at least 0.9x | $(verdict "$m" "$lo" "$hi" 0.9 at-least) |"
+read -r m lo hi < <(ratio_stats b6.extract.morvane-sevenzip.linux b6.extract.7z)
+echo "| B6 | a solid 7z of 10,000 small files: wcxhost + Morvane + sevenzip.so against \`7z x\` ($(seconds "$(median b6.extract.morvane-sevenzip.linux)") against $(seconds "$(median b6.extract.7z)")) | at most 1.2x | $(verdict "$m" "$lo" "$hi" 1.2 at-most) |"
+read -r m lo hi < <(ratio_stats b6.list.morvane-sevenzip.linux b6.list.7z)
+echo "| B6 | listing a 7z of 100,000 entries: wcxhost + Morvane + sevenzip.so against \`7z l\` ($(seconds "$(median b6.list.morvane-sevenzip.linux)") against $(seconds "$(median b6.list.7z)")) | at most 1.2x | $(verdict "$m" "$lo" "$hi" 1.2 at-most) |"
 for b in linux win64 win32; do
   read -r m lo hi < <(ratio_stats "b4.$b.plugin" "b4.$b.bare")
   echo "| B4 | loading the plug-in with 64 modules against loading the 64 bare, $b ($(seconds "$(median "b4.$b.plugin")") against $(seconds "$(median "b4.$b.bare")")) | at most 1.2x | $(verdict "$m" "$lo" "$hi" 1.2 at-most) |"

@@ -29,7 +29,7 @@ if [ "$do_build" = 1 ]; then
   "$root/scripts/setup.sh" >/dev/null
   "$root/scripts/build.sh" linux win64 win32 >/dev/null
 fi
-for tool in tar bsdtar cp valgrind gnuplot wineserver; do
+for tool in tar bsdtar cp valgrind gnuplot wineserver 7z; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing (scripts/setup.sh installs it)" >&2; exit 3; }
 done
 . "$root/scripts/wine-session.sh"
@@ -217,6 +217,43 @@ for what in small big; do
   done
 done
 rm -rf "$out" "$work/big" "$work/small.tar" "$work/big.tar"
+
+# ---- B6: the sevenzip sub-module against 7-Zip itself, natively ----
+log "B6 sevenzip against 7z"
+sevenzip_folder="$work/linux-sevenzip"
+plugin_sevenzip="$(stage "$sevenzip_folder" linux "$build/linux/sevenzip.so")"
+cp "$build/linux/7z.so" "$sevenzip_folder/x64/"
+# 10,000 small text files in one solid block, and 100,000 empty ones to list.
+many="$work/many"
+for ((d = 0; d < 100; d++)); do
+  mkdir -p "$many/$(printf 'folder%02d' "$d")"
+  awk -v dir="$many/$(printf 'folder%02d' "$d")" -v d="$d" 'BEGIN {
+    for (f = 0; f < 100; f++) { file = sprintf("%s/file%03d.txt", dir, f)
+      for (l = 0; l < 40; l++) printf "folder %d, file %d, line %d of the sample text\n", d, f, l > file; close(file) } }'
+done
+(cd "$many" && 7z a -bd -bso0 -ms=on "$work/many.7z" .)
+rm -rf "$many"
+listed="$work/listed"
+for ((d = 0; d < max_entries / 10000 && d < 10; d++)); do
+  mkdir -p "$listed/$(printf 'folder%02d' "$d")"
+  (cd "$listed/$(printf 'folder%02d' "$d")" && seq -f "entry%05g.txt" 1 10000 | xargs touch)
+done
+(cd "$listed" && 7z a -bd -bso0 "$work/listed.7z" .)
+rm -rf "$listed"
+for ((round = 0; round < rounds; round++)); do
+  for side in 7z morvane-sevenzip.linux; do
+    rm -rf "$out" && mkdir -p "$out"
+    case "$side" in
+      7z)
+        time_once "b6.extract.$side" 7z x -y -bd -o"$out" "$work/many.7z"
+        time_once "b6.list.$side" 7z l "$work/listed.7z" ;;
+      *)
+        time_once "b6.extract.$side" wcxhost linux extract "$plugin_sevenzip" "$work/many.7z" "$out"
+        time_once "b6.list.$side" wcxhost linux list "$plugin_sevenzip" "$work/listed.7z" ;;
+    esac
+  done
+done
+rm -rf "$out" "$work/many.7z" "$work/listed.7z"
 
 # ---- B4: start-up with 64 modules ----
 log "B4 start-up"

@@ -8,10 +8,11 @@
 #     --no-build   package the build folders as they are (build/win64, build/win32, build/linux)
 #     --output DIR write there instead of dist/
 # MORVANE_BUILD_DIR names another folder of builds, as for scripts/build.sh.
-# Sub-modules are shipped when the build has made them (tar always; formats once it is built); the
-# INI files name exactly what is shipped, and anything left out is said at the end. Each package
-# holds LICENSE and THIRD-PARTY-NOTICES.txt (scripts/third-party-notices.sh): the notices of every
-# other project's code inside its binaries; no package is written when one of them is missing.
+# Sub-modules are shipped when the build has made them (tar always; sevenzip, with 7-Zip's library
+# beside it, and formats once they are built); the INI files name exactly what is shipped, and
+# anything left out is said at the end. Each package holds LICENSE and THIRD-PARTY-NOTICES.txt
+# (scripts/third-party-notices.sh): the notices of every other project's code inside its binaries;
+# no package is written when one of them is missing.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${MORVANE_BUILD_DIR:-$root/build}"
@@ -55,6 +56,10 @@ rm -f "$output/$windows_zip" "$output/$linux_tar" "$output/SHA256SUMS"
 # (libarchive) reads every format best, plain and compressed TARs included, and comes first; tar,
 # the small example module, reads plain TAR only and is offered what formats did not claim.
 masks_tar='*.tar'
+# sevenzip (7-Zip's library) reads what libarchive cannot (encrypted 7z, split volumes, disk images
+# and their file systems, installers) and, first in the order, most of what both read; it leaves
+# RAR, ISO 9660 (Rock Ridge's long names), XAR and lzma to formats.
+masks_sevenzip='*.7z;*.001;*.zip;*.zipx;*.jar;*.cab;*.arj;*.wim;*.swm;*.esd;*.vhd;*.vhdx;*.vmdk;*.qcow;*.qcow2;*.vdi;*.img;*.ima;*.iso;*.udf;*.fat;*.ntfs;*.hfs;*.apfs;*.ext;*.ext2;*.ext3;*.ext4;*.squashfs;*.sqfs;*.cramfs;*.dmg;*.msi;*.msp;*.chm;*.exe;*.cpio;*.rpm;*.deb;*.lzh;*.lha;*.tar;*.tar.*;*.tgz;*.tbz;*.tbz2;*.txz;*.tzst;*.gz;*.bz2;*.xz;*.zst;*.z;*.taz'
 masks_formats='*.zip;*.zipx;*.jar;*.7z;*.rar;*.iso;*.cab;*.cpio;*.rpm;*.xar;*.lha;*.lzh;*.deb;*.tar;*.tar.*;*.tgz;*.tbz;*.tbz2;*.txz;*.tzst;*.tlz;*.taz'
 
 # ini PLUGIN-FILE MODULE-FOLDER SEPARATOR MODULE-FILE...: an INI file for the modules given
@@ -86,6 +91,7 @@ ini() {
     name="${file%.*}"
     case "$name" in
       tar) echo "tar=$masks_tar" ;;
+      sevenzip) echo "sevenzip=$masks_sevenzip" ;;
       formats) echo "formats=$masks_formats" ;;
     esac
   done
@@ -93,12 +99,26 @@ ini() {
   echo "[tar]"
   echo "; Names are read as UTF-8. For an old archive whose names are in a Windows code page, add:"
   echo "; CodePage=1252"
+  if [[ " $* " == *" sevenzip."* ]]; then
+    echo
+    echo "[sevenzip]"
+    echo "; 7-Zip's formats left to the modules after it (see readme.txt); the programs would claim"
+    echo "; every program file, an installer is opened through the archive inside it."
+    echo "Exclude=PE;ELF;MachO;TE;COFF;Iso;Xar;lzma;lzma86"
+  fi
 }
 
 crlf() { sed 's/$/\r/'; }
 
-formats_text() {
+formats_text() {  # WITH-FORMATS WITH-SEVENZIP
   echo "Formats:"
+  if [ "${2:-0}" = 1 ]; then
+    echo "  sevenzip.dll 7-Zip's format library (7z.dll beside it): 7z (also with encrypted data or"
+    echo "               names), split volumes (.001), ZIP (AES, ZipCrypto), WIM, CAB, ARJ, cpio,"
+    echo "               TAR (also in gzip, bzip2, xz, zstd), virtual disks (VHD, VHDX, VMDK, QCOW2,"
+    echo "               VDI) and the file systems on them (ext, FAT, NTFS, HFS, APFS, SquashFS,"
+    echo "               UDF), installers (NSIS, MSI), CHM, DMG and more; claimed by content."
+  fi
   if [ "$1" = 1 ]; then
     echo "  formats.dll  ZIP (also encrypted), 7z, RAR (also in volumes), ISO 9660, CAB, cpio, RPM,"
     echo "               XAR, LHA, ar/deb, and TAR, also compressed with gzip, bzip2, xz, zstd, lz4,"
@@ -121,28 +141,35 @@ done
 windows="$staging/windows"
 mkdir -p "$windows/x64" "$windows/x86"
 cp "$win64/Morvane.wcx64" "$win32/Morvane.wcx" "$windows/"
-# In the order in which files are offered to them: the module that reads a format best first.
+# In the order in which files are offered to them: the module that reads a format best first;
+# 7-Zip's library ships beside sevenzip, unmodified.
 modules64=() modules32=()
-for module in formats.dll; do
+for module in sevenzip.dll formats.dll; do
   if [ -f "$win64/$module" ]; then modules64+=("$module"); else left_out+=("x64\\$module (not built)"); fi
   if [ -f "$win32/$module" ]; then modules32+=("$module"); else left_out+=("x86\\$module (not built)"); fi
 done
 modules64+=(tar.dll) modules32+=(tar.dll)
 for module in "${modules64[@]}"; do cp "$win64/$module" "$windows/x64/"; done
 for module in "${modules32[@]}"; do cp "$win32/$module" "$windows/x86/"; done
+[ -f "$windows/x64/sevenzip.dll" ] && cp "$win64/7z.dll" "$windows/x64/"
+[ -f "$windows/x86/sevenzip.dll" ] && cp "$win32/7z.dll" "$windows/x86/"
 # Debug information stays in the build folders. strip writes a new PE time stamp: the commit's.
 export SOURCE_DATE_EPOCH="$stamp"
-x86_64-w64-mingw32-strip --strip-debug "$windows/Morvane.wcx64" "$windows"/x64/*.dll
-i686-w64-mingw32-strip --strip-debug "$windows/Morvane.wcx" "$windows"/x86/*.dll
+# 7-Zip's library is shipped as built (stripped there).
+x86_64-w64-mingw32-strip --strip-debug "$windows/Morvane.wcx64" "${modules64[@]/#/$windows/x64/}"
+i686-w64-mingw32-strip --strip-debug "$windows/Morvane.wcx" "${modules32[@]/#/$windows/x86/}"
 
 ini Morvane.wcx64 x64 '\' "${modules64[@]}" | crlf > "$windows/morvane64.ini"
 ini Morvane.wcx x86 '\' "${modules32[@]}" | crlf > "$windows/morvane.ini"
-with_formats=0
+with_formats=0 with_sevenzip=0
 [ -f "$windows/x64/formats.dll" ] && [ -f "$windows/x86/formats.dll" ] && with_formats=1
+[ -f "$windows/x64/sevenzip.dll" ] && [ -f "$windows/x86/sevenzip.dll" ] && with_sevenzip=1
 
 {
   echo "[plugininstall]"
-  if [ $with_formats -eq 1 ]; then
+  if [ $with_sevenzip -eq 1 ]; then
+    echo "description=Morvane $version: opens 7z, ZIP, RAR, ISO, disk images, installers and TAR archives through its sub-modules"
+  elif [ $with_formats -eq 1 ]; then
     echo "description=Morvane $version: opens ZIP, 7z, RAR, ISO, CAB, cpio and TAR archives through its sub-modules"
   else
     echo "description=Morvane $version: opens TAR archives through its sub-modules"
@@ -175,7 +202,7 @@ with_formats=0
   echo "  LICENSE                              Morvane's licence (MIT)"
   echo "  THIRD-PARTY-NOTICES.txt              the licences of the other projects' code in the binaries"
   echo
-  formats_text $with_formats
+  formats_text $with_formats $with_sevenzip
   echo
   echo "Settings (morvane64.ini / morvane.ini, beside the plug-in)"
   echo "  [General]  UseExtensionFilters=1  a module is offered only files that match its masks"
@@ -184,7 +211,10 @@ with_formats=0
   echo "                                    order in which files are offered to them"
   echo "  [Filters]  name=*.ext;*.ext2      the masks of a module; none: every file is offered"
   echo "  [name]     key=value              handed to that module when it loads; tar knows"
-  echo "                                    CodePage=<n> for names in a Windows code page"
+  echo "                                    CodePage=<n> for names in a Windows code page;"
+  echo "                                    sevenzip knows Formats=<7-Zip's format names>,"
+  echo "                                    Exclude=<format names> and Nested=0 (show the file"
+  echo "                                    inside a compressed stream or disk image as is)"
   echo "  Passwords of encrypted archives are asked for in a dialog and kept in memory until the"
   echo "  file manager unloads the plug-in; nothing is written."
 } | crlf > "$windows/readme.txt"
@@ -205,6 +235,12 @@ if [ -f "$linux/Morvane.wcx64" ] && [ -f "$linux/tar.so" ]; then
   mkdir -p "$folder"
   cp "$linux/Morvane.wcx64" "$linux/tar.so" "$folder/"
   linux_modules=()
+  if [ -f "$linux/sevenzip.so" ]; then
+    cp "$linux/sevenzip.so" "$linux/7z.so" "$folder/"
+    linux_modules+=(sevenzip.so)
+  else
+    left_out+=("sevenzip.so in the Linux package (not built)")
+  fi
   if [ -f "$linux/formats.so" ]; then
     cp "$linux/formats.so" "$folder/"
     linux_modules+=(formats.so)
@@ -212,7 +248,7 @@ if [ -f "$linux/Morvane.wcx64" ] && [ -f "$linux/tar.so" ]; then
     left_out+=("formats.so in the Linux package (not built)")
   fi
   linux_modules+=(tar.so)
-  strip --strip-debug "$folder"/*
+  strip --strip-debug "$folder/Morvane.wcx64" "${linux_modules[@]/#/$folder/}"
   ini Morvane.wcx64 "" / "${linux_modules[@]}" > "$folder/morvane64.ini"
   {
     echo "Morvane $version for Double Commander on Linux (x86-64)"
@@ -229,7 +265,8 @@ if [ -f "$linux/Morvane.wcx64" ] && [ -f "$linux/tar.so" ]; then
     echo "LICENSE is Morvane's licence (MIT); THIRD-PARTY-NOTICES.txt gives the licences of the"
     echo "other projects' code inside the binaries."
     echo
-    formats_text "$([ -f "$folder/formats.so" ] && echo 1 || echo 0)" | sed 's/\.dll/.so /'
+    formats_text "$([ -f "$folder/formats.so" ] && echo 1 || echo 0)" "$([ -f "$folder/sevenzip.so" ] && echo 1 || echo 0)" |
+      sed 's/\.dll/.so /; s/7z\.dll/7z.so/'
   } > "$folder/INSTALL.txt"
   cp "$root/LICENSE" "$folder/LICENSE"
   "$root/scripts/third-party-notices.sh" linux "$folder" "$version" > "$staging/linux-notices.txt" || notices_found=0

@@ -6,8 +6,9 @@
 #                      code, i386 programs are made to run through qemu-user-static; where even
 #                      that cannot be done, the 32-bit Wine tests are reported as skipped.
 #   setup.sh --demo    what the main job needs: the 64-bit Windows build and 64-bit Wine only
-# Both fetch Debian's sources of the formats sub-module's libraries and build them for Windows
-# (cached under build/third-party), and make a Wine prefix with the null graphics driver.
+# Both fetch Debian's sources of the sub-modules' libraries and build them (cached under
+# build/third-party): libarchive's for Windows and 7-Zip's for Windows and Linux, or for the demo
+# 7-Zip's 64-bit library alone; and make a Wine prefix with the null graphics driver.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 . "$root/scripts/packages.sh"
@@ -17,10 +18,11 @@ demo=0
 if [ "${1:-}" = --demo ]; then demo=1; shift; fi
 [ $# -eq 0 ] || { echo "usage: $0 [--demo]" >&2; exit 2; }
 
-# The 64-bit plug-in, the formats sub-module and wcxhost, built and shown under 64-bit Wine.
+# The 64-bit plug-in, the sevenzip sub-module and wcxhost, built and shown under 64-bit Wine, on
+# archives that bsdtar, Info-ZIP, 7z, mke2fs and qemu-img make.
 demo_packages=(cmake ninja-build make g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32
                binutils-mingw-w64-x86-64 googletest wine wine64 libz-mingw-w64-dev dpkg-dev
-               libarchive-tools zip xz-utils tar)
+               libarchive-tools zip xz-utils tar p7zip-full e2fsprogs qemu-utils)
 test_packages=(g++ g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
           xvfb x11-apps imagemagick
           # The fuzz targets and the ThreadSanitizer build.
@@ -30,15 +32,18 @@ test_packages=(g++ g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mi
           # The formats sub-module's Linux build, and the real tools its tests make archives with
           # (rpmbuild in rpm, mkzftree in genisoimage).
           libarchive-dev unzip p7zip-full gcab cpio zstd lz4 bzip2 rpm genisoimage xorriso
+          # What the sevenzip sub-module's tests make file systems, disk images and installers with.
+          dosfstools mtools squashfs-tools arj nsis msitools
           # scripts/bench.sh: instruction counts and its plot.
           valgrind gnuplot-nox)
 
 if [ "$demo" = 1 ]; then
   install_packages "${demo_packages[@]}"
-  triplets=(x86_64-w64-mingw32)
+  # The demo shows the sevenzip sub-module alone: 7-Zip's library for 64-bit Windows is all it needs.
+  third_party=(--only 7zip x86_64-w64-mingw32)
 else
   install_packages "${demo_packages[@]}" "${test_packages[@]}"
-  triplets=(x86_64-w64-mingw32 i686-w64-mingw32)
+  third_party=(x86_64-w64-mingw32 i686-w64-mingw32 x86_64-linux-gnu)
 fi
 
 # The machine's enabled "deb" entries of this release as "URI|suite|components|signed-by" lines,
@@ -145,7 +150,7 @@ add_debian_sources() {
     printf '%s\n' "$wanted" | as_root tee "$list" >/dev/null
   fi
   # The source index may be missing although the entries exist (a first update that failed).
-  offered src:libarchive || update_indexes src:libarchive
+  { offered src:libarchive && offered src:7zip; } || update_indexes src:libarchive src:7zip
 }
 add_debian_sources
 # The Wine prefix. One that 32-bit programs use must be made through the 32-bit loader: a prefix
@@ -173,6 +178,6 @@ kind=win64
 make_wine_prefix "$kind" &
 prefix_maker=$!
 
-# Static Windows libraries for the formats sub-module, built once into build/third-party.
-"$root/scripts/third-party.sh" "${triplets[@]}"
+# The sub-modules' libraries, built once into build/third-party.
+"$root/scripts/third-party.sh" "${third_party[@]}"
 wait "$prefix_maker"

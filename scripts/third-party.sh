@@ -1,19 +1,42 @@
 #!/usr/bin/env bash
-# Builds the static Windows libraries that the formats sub-module links: libarchive and the
-# libraries it reads through (liblzma, bzip2, zstd, lz4, expat), from Debian's source packages
-# with Debian's patches applied, for each mingw-w64 triplet. zlib comes from libz-mingw-w64-dev.
-#   third-party.sh [TRIPLET...]     (default: x86_64-w64-mingw32 i686-w64-mingw32)
-# Result: build/third-party/TRIPLET/{include,lib}. A step already built from the same code, flags
-# and sources is skipped, so a rerun costs nothing. Needs a deb-src entry (setup.sh adds one).
+# Builds the third-party libraries of the sub-modules from Debian's source packages, with Debian's
+# patches applied:
+#  - libarchive: the static Windows libraries that the formats sub-module links, libarchive and the
+#    libraries it reads through (liblzma, bzip2, zstd, lz4, expat), for each mingw-w64 triplet; zlib
+#    comes from libz-mingw-w64-dev. (On Linux the formats sub-module uses Debian's libarchive-dev.)
+#  - 7zip: 7-Zip's all-formats library (the Format7zF bundle, RAR left out as Debian's sources lack
+#    its decoder), unmodified and built by 7-Zip's own makefile, that the sevenzip sub-module loads
+#    at run time: 7z.dll for each mingw-w64 triplet, 7z.so for Linux exporting only its three entry
+#    points.
+#   third-party.sh [--only LIBRARY] [TRIPLET...]
+#     TRIPLET: x86_64-w64-mingw32, i686-w64-mingw32 (both libraries), x86_64-linux-gnu (7zip only);
+#              default: all three
+#     --only LIBRARY: libarchive or 7zip alone
+# Result: build/third-party/TRIPLET/{include,lib} (7z.dll in TRIPLET/bin, 7z.so in TRIPLET/lib). A
+# step already built from the same code, flags and sources is skipped, so a rerun costs nothing.
+# Needs a deb-src entry (setup.sh adds one).
 #
-# Nothing here may take a thread-local slot or start a thread when the sub-module is loaded:
-# liblzma is built without threads, zstd single-threaded, libarchive without pthreads.
+# Nothing that a sub-module links may take a thread-local slot or start a thread when it is loaded:
+# liblzma is built without threads, zstd single-threaded, libarchive without pthreads. 7z.dll is
+# built by the win32 thread model (no winpthreads); the sevenzip sub-module keeps it loaded once
+# loaded.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cache="${MORVANE_BUILD_DIR:-$root/build}/third-party"
+only=""
+if [ "${1:-}" = --only ]; then
+  only="${2:-}"
+  shift 2 || true
+  case "$only" in
+    libarchive | 7zip) ;;
+    *) echo "third-party: --only takes libarchive or 7zip" >&2; exit 2 ;;
+  esac
+fi
 triplets=("$@")
-[ ${#triplets[@]} -gt 0 ] || triplets=(x86_64-w64-mingw32 i686-w64-mingw32)
-packages=(libarchive xz-utils bzip2 libzstd lz4 expat)
+[ ${#triplets[@]} -gt 0 ] || triplets=(x86_64-w64-mingw32 i686-w64-mingw32 x86_64-linux-gnu)
+packages=()
+[ "$only" = 7zip ] || packages+=(libarchive xz-utils bzip2 libzstd lz4 expat)
+[ "$only" = libarchive ] || packages+=(7zip)
 jobs=2
 log="$cache/logs/fetch.log"
 
@@ -137,6 +160,33 @@ build_libarchive() {
   cp "$source/libarchive/archive.h" "$source/libarchive/archive_entry.h" "$prefix/include/"
 }
 
+build_sevenzip() {
+  local source work="$build/7zip" system=() flags=() output
+  source="$(tree 7zip)"
+  mkdir -p "$work"
+  case "$triplet" in
+    x86_64-linux-gnu)
+      # Only the entry points that a reader calls: the thousands of other symbols stay inside.
+      printf '{\n  global: CreateObject; GetNumberOfFormats; GetHandlerProperty2;\n  local: *;\n};\n' > "$work/7z.map"
+      flags=("DEB_7Z_LDFLAGS=-Wl,--version-script=$work/7z.map")
+      output=lib/7z.so ;;
+    *)
+      # IS_MINGW when cross-compiling (7-Zip guesses it from %SystemDrive%); MSYSTEM for rm and
+      # mkdir -p. The win32 thread model, as for every library a host may load and free.
+      system=(IS_MINGW=1 MSYSTEM=MINGW CC="$triplet-gcc-win32" CXX="$triplet-g++-win32" RC="$triplet-windres")
+      # 7-Zip's exports are stdcall on i686: the fix-up gives them their undecorated names.
+      [ "$triplet" = i686-w64-mingw32 ] && flags=(LDFLAGS_STATIC_3=-Wl,--enable-stdcall-fixup)
+      output=bin/7z.dll ;;
+  esac
+  # cmpl_gcc.mak: the C versions of CRC, AES and SHA, no assembler needed.
+  make -C "$source/CPP/7zip/Bundles/Format7zF" -j"$jobs" -f ../../cmpl_gcc.mak DISABLE_RAR=1 O="$work" \
+    "${system[@]}" "${flags[@]}"
+  mkdir -p "$prefix/$(dirname "$output")"
+  cp "$work/$(basename "$output")" "$prefix/$output"
+  # Debian's patches leave stripping to the packager.
+  "${strip_tool:-strip}" --strip-unneeded "$prefix/$output"
+}
+
 # Runs one step in the background, into a log of its own; its stamp is written when it succeeds.
 start_step() {  # STEP:PACKAGE
   local step="${1%%:*}" package="${1#*:}"
@@ -176,28 +226,34 @@ running=()
 
 cflags="-O2 -ffunction-sections -fdata-sections"
 # step:package. libarchive needs the others' headers and libraries; those need nothing of each
-# other, so they build side by side, and both triplets at once: most of this time is spent in
-# configure scripts, one process each.
-steps=(bzip2:bzip2 lz4:lz4 zstd:libzstd xz:xz-utils expat:expat)
+# other, so they build side by side with 7-Zip, and every triplet at once: most of libarchive's
+# time is spent in configure scripts, one process each.
+library_steps() {  # TRIPLET
+  [ "$only" = 7zip ] || [ "$1" = x86_64-linux-gnu ] || echo bzip2:bzip2 lz4:lz4 zstd:libzstd xz:xz-utils expat:expat
+  [ "$only" = libarchive ] || echo sevenzip:7zip
+}
 last=libarchive:libarchive
 
 # Builds one triplet's libraries; what is already built from the same code, flags and sources is kept.
 build_triplet() {  # TRIPLET
   triplet="$1"
   prefix="$cache/$triplet"
-  local todo=() step
-  for step in "${steps[@]}" "$last"; do
+  local todo=() step steps=()
+  read -r -a steps <<< "$(library_steps "$triplet" | tr '\n' ' ')"
+  [ "$only" = 7zip ] || [ "$triplet" = x86_64-linux-gnu ] || steps+=("$last")
+  for step in "${steps[@]}"; do
     [ "$(cat "$prefix/.built-${step%%:*}" 2>/dev/null)" = "$(fingerprint "${step%%:*}" "${step#*:}")" ] || todo+=("$step")
   done
   [ ${#todo[@]} -gt 0 ] || return 0
   echo "third-party: building ${todo[*]%%:*} for $triplet (a few minutes, once; logs: $cache/logs)"
-  cc="$triplet-gcc-posix" ar="$triplet-ar"
+  cc="$triplet-gcc-posix" ar="$triplet-ar" strip_tool="$triplet-strip"
+  [ "$triplet" = x86_64-linux-gnu ] && cc=gcc ar=ar strip_tool=strip
   build="$cache/build-$triplet"
   rm -rf "$build"
   mkdir -p "$prefix/include" "$prefix/lib" "$build"
   # The project's toolchain files run test programs under Wine; these builds run none.
   toolchain="$build/toolchain.cmake"
-  cat > "$toolchain" <<TOOLCHAIN
+  [ "$triplet" = x86_64-linux-gnu ] || cat > "$toolchain" <<TOOLCHAIN
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR ${triplet%%-*})
 set(CMAKE_C_COMPILER $cc)
@@ -208,21 +264,28 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 TOOLCHAIN
+  # 7-Zip builds beside the libarchive steps; libarchive waits for its own libraries only.
+  running=()
+  [[ " ${todo[*]} " != *" sevenzip:7zip "* ]] || start_step sevenzip:7zip
+  local beside=("${running[@]}") failed=0
   running=()
   for step in "${todo[@]}"; do
-    [ "$step" = "$last" ] || start_step "$step"
+    [ "$step" = "$last" ] || [ "$step" = sevenzip:7zip ] || start_step "$step"
   done
-  wait_steps
-  if [[ " ${todo[*]} " == *" $last "* ]]; then
+  wait_steps || failed=1
+  if [ $failed = 0 ] && [[ " ${todo[*]} " == *" $last "* ]]; then
     start_step "$last"
-    wait_steps
+    wait_steps || failed=1
   fi
+  running=("${beside[@]}")
+  wait_steps || failed=1
+  [ $failed = 0 ] || return 1
   rm -rf "$build"
 }
 
 for triplet in "${triplets[@]}"; do
   case "$triplet" in
-    x86_64-w64-mingw32 | i686-w64-mingw32) ;;
+    x86_64-w64-mingw32 | i686-w64-mingw32 | x86_64-linux-gnu) ;;
     *) echo "third-party: unknown triplet $triplet" >&2; exit 2 ;;
   esac
 done

@@ -404,6 +404,10 @@ bool ArchiveReader::IsRar() const {
     return base == ARCHIVE_FORMAT_RAR || base == ARCHIVE_FORMAT_RAR_V5;
 }
 
+bool ArchiveReader::IsTar() const {
+    return archive_ && (archive_format(archive_) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_TAR;
+}
+
 std::string ArchiveReader::ErrorText() const { return error_; }
 
 }  // namespace formats

@@ -88,6 +88,8 @@ public:
     // Whether the archive is a RAR archive, which may continue in more volumes (after the first
     // entry).
     bool IsRar() const;
+    // Whether the archive is read as TAR (compressed or not).
+    bool IsTar() const;
     // Whether the last failure came from reading the source rather than from its content.
     bool SourceFailed() const { return readFailed_; }
     std::string ErrorText() const;

@@ -15,6 +15,8 @@ constexpr uint32_t kAttributeArchive = 0x20;
 constexpr size_t kPasswordCheckBytes = 1u << 20;
 // Progress goes to Morvane in steps of about this size, and once more at the end.
 constexpr size_t kProgressStep = 1u << 20;
+// GNU tar and bsdtar pad an archive to a record of 20 blocks: an empty one is no longer than that.
+constexpr uint64_t kLargestEmptyTar = 20 * 512;
 
 // FILETIME counts 100 ns from 1601-01-01; times it cannot hold are "no time" (zero).
 SM_FILETIME ToFileTime(int64_t seconds, uint32_t nanoseconds) {
@@ -89,6 +91,10 @@ int32_t Container::Open(const std::u16string& path, const char* password, const 
         first = reader.MoveTo(0, false);
     }
     if (first == Step::Error) return SM_OPEN_NOT_MINE;
+    // libarchive reads zero blocks as the end of an empty TAR archive: a longer file that starts
+    // with them (a file system image, a fixed VHD) is no such archive, and belongs to a module
+    // after this one.
+    if (first == Step::End && reader.IsTar() && opened->file_->Size() > kLargestEmptyTar) return SM_OPEN_NOT_MINE;
     // Encryption that libarchive cannot undo (7z, RAR) is no reason to ask: such archives are
     // listed, and their encrypted entries fail to extract.
     if (first == Step::Entry && reader.CanDecrypt() && (reader.HasEncryptedEntries() || reader.Current().encrypted)) {

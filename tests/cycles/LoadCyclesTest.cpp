@@ -43,9 +43,9 @@ size_t FreeSlots() {
     return taken.size();
 }
 
-std::vector<fs::path> ShippedModules() {
+// The files of a "|"-separated list.
+std::vector<fs::path> Files(const std::string& list) {
     std::vector<fs::path> files;
-    const std::string list = SUBMODULE_FILES;
     for (size_t start = 0; start < list.size();) {
         const size_t bar = std::min(list.find('|', start), list.size());
         files.push_back(fs::u8path(list.substr(start, bar - start)));
@@ -90,7 +90,9 @@ TEST(LoadCycles, WithEverySubModule) {
     folder.AddModule("cpp");
     std::string ini = "[Modules]\ncpp=" + folder.LibraryName("cpp") + "\n";
     std::vector<fs::path> modules = {folder.folder.Path() / folder.LibraryName("cpp")};
-    for (const fs::path& shipped : ShippedModules()) {
+    // The libraries that ship beside the modules lie beside them; they may stay loaded.
+    for (const fs::path& companion : Files(COMPANION_FILES)) fs::copy_file(companion, folder.folder.Path() / companion.filename());
+    for (const fs::path& shipped : Files(SUBMODULE_FILES)) {
         const fs::path copy = folder.folder.Path() / shipped.filename();
         fs::copy_file(shipped, copy);
         ini += shipped.stem().u8string() + "=" + shipped.filename().u8string() + "\n";

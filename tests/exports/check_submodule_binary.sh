@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # A sub-module DLL must import only system DLLs and export LoadSubModule and UnloadSubModule
-# undecorated. Usage: check_submodule_binary.sh OBJDUMP MODULE SYSTEM-DLL...
-# (the system DLLs the module may import, without ".dll"; letter case does not matter)
+# undecorated. Usage: check_submodule_binary.sh [--exports NAMES] OBJDUMP MODULE SYSTEM-DLL...
+# (the system DLLs the module may import, without ".dll"; letter case does not matter). A library
+# that ships beside a sub-module names its own exports: --exports "A B C" (sorted, undecorated).
 set -u
+expected_exports="LoadSubModule UnloadSubModule "
+if [ "$1" = --exports ]; then expected_exports="$2 "; shift 2; fi
 objdump="$1" module="$2"
 shift 2
 allowed="$(IFS='|'; echo "$*")"
@@ -15,7 +18,7 @@ for dll in $imports; do
   fi
 done
 exports=$(printf '%s\n' "$dump" | awk '/Ordinal\/Name Pointer/{t=1;next} t && /^[[:space:]]*\[/{print $NF; next} {t=0}' | sort | tr '\n' ' ')
-if [ "$exports" != "LoadSubModule UnloadSubModule " ]; then
+if [ "$exports" != "$expected_exports" ]; then
   echo "FAIL: exported names are: $exports"; failed=1
 fi
 echo "imports: $(echo $imports); exports: $exports"

@@ -7,7 +7,8 @@
 #   encrypted/     traditional.zip (zip -P), aes.zip (7z, AES-256), data.7z and headers.7z
 #                  (7z -p, -mhe=on), all with the password "secret" and made of tree/, and
 #                  aes-link.zip (a.txt, a symbolic link, z.txt)
-#   foreign/       files that are no archive: a PNG, a text, an empty file, cut headers
+#   foreign/       files that are no archive: a PNG, a text, an empty file, cut headers, zeros and
+#                  an ext4 image
 #   damaged/       small archives of every kind, cut at several points and with bytes changed
 #   special/       sparse.tar (GNU tar -S), links.tar (a symbolic and a hard link; dangling-link.tar
 #                  without the hard link's target), cp866.zip
@@ -15,7 +16,7 @@
 #                  bad-crc.zip (a.txt's stored data changed, b.txt intact), spaces.zip (a file
 #                  named by four spaces), pax-sparse-0.1.tar,
 #                  pax-sparse-1.0.tar (GNU tar's pax sparse members), links-v7.tar (a hard link
-#                  in an old V7 archive)
+#                  in an old V7 archive), empty.tar (GNU tar's archive of nothing: one record of zeros)
 #   volumes/       multi-volume RAR sets under every naming scheme (tests/formats/volumes/):
 #                  rar4.part1.rar, rar4.part01.rar, rar4.part0001.rar and rar4.rar (with .r00,
 #                  .r01) sets of three volumes, rar5.part01.rar of four, and gap.part1.rar whose
@@ -153,6 +154,11 @@ printf 'This is a text file.\nIt names no format at all.\n' > foreign/text.txt
 head -c 100 archives/tar.tar > foreign/cut-header.tar
 head -c 20 archives/zip.zip > foreign/cut-header.zip
 head -c 30 archives/7zip.7z > foreign/cut-header.7z
+# Zero blocks at the start, which TAR reads as its end: a file system image (ext4 leaves its first
+# KiB empty) and zeros alone. An empty TAR archive is one record of them.
+head -c 65536 /dev/zero > foreign/zeros.img
+mke2fs -q -t ext4 -d flat foreign/ext4.img 4M > /dev/null
+tar -cf special/empty.tar -T /dev/null
 
 # ---- Damaged copies: cut at several points, and with bytes changed ---------------------------
 

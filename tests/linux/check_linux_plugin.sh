@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Linux release plug-in exports the packer interface and ExtensionInitialize and nothing else,
 # and each sub-module exports its two names. The plug-in and tar.so need no other library than the
-# C library's; formats.so needs Debian's libarchive besides.
-#   check_linux_plugin.sh PLUGIN SUBMODULE...
+# C library's; formats.so needs Debian's libarchive besides. 7-Zip's 7z.so, which ships beside
+# sevenzip.so, exports its three entry points only and needs the C and C++ runtimes.
+#   check_linux_plugin.sh PLUGIN SUBMODULE... [7z.so]
 set -uo pipefail
 plugin=$1
 shift
@@ -25,6 +26,13 @@ check "plug-in exports only the interface" "$expected_plugin" "$(exported "$plug
 check "$(basename "$plugin") needs only the C library" "" "$(needed "$plugin" | grep -v -E "^($system)\.so\.[0-9]+$")"
 for module in "$@"; do
   name=$(basename "$module")
+  if [ "$name" = 7z.so ]; then
+    check "7z.so exports only its entry points" "$(printf '%s\n' CreateObject GetHandlerProperty2 GetNumberOfFormats)" \
+      "$(exported "$module")"
+    check "7z.so needs only the C and C++ runtimes" "" \
+      "$(needed "$module" | grep -v -E "^($system|libstdc\+\+|libgcc_s)\.so\.[0-9]+$")"
+    continue
+  fi
   allowed=$system
   [ "$name" = formats.so ] && allowed="$system|libarchive"
   check "$name exports only its two names" "$(printf '%s\n' LoadSubModule UnloadSubModule)" "$(exported "$module")"

@@ -116,7 +116,9 @@ shipped_formats=0
 expected="$(printf '%s\n' pluginst.inf Morvane.wcx Morvane.wcx64 morvane.ini morvane64.ini readme.txt x64/tar.dll x86/tar.dll \
   LICENSE THIRD-PARTY-NOTICES.txt
   [ -f "$builds/win64/formats.dll" ] && echo x64/formats.dll
-  [ -f "$builds/win32/formats.dll" ] && echo x86/formats.dll)"
+  [ -f "$builds/win32/formats.dll" ] && echo x86/formats.dll
+  [ -f "$builds/win64/sevenzip.dll" ] && printf '%s\n' x64/sevenzip.dll x64/7z.dll
+  [ -f "$builds/win32/sevenzip.dll" ] && printf '%s\n' x86/sevenzip.dll x86/7z.dll)"
 same "the ZIP holds exactly the plug-ins, INI files, readme and modules" "$(sort <<< "$expected")" \
   "$(unzip -Z1 "dist/$windows_zip" | sort)"
 same "pluginst.inf is the ZIP's first entry, at its top" pluginst.inf "$(unzip -Z1 "dist/$windows_zip" | head -1)"
@@ -163,8 +165,9 @@ for key in description defaultextension; do
 done
 
 objdump=x86_64-w64-mingw32-objdump
+# 7-Zip's library ships as 7-Zip built it, with 7-Zip's own version.
 if bash "$repo/tests/release/check_version_resource.sh" "$objdump" x86_64-w64-mingw32-strings "$version" \
-  unpacked/Morvane.wcx64 unpacked/Morvane.wcx unpacked/x64/*.dll unpacked/x86/*.dll > resources.log; then
+  unpacked/Morvane.wcx64 unpacked/Morvane.wcx $(ls unpacked/x64/*.dll unpacked/x86/*.dll | grep -v '/7z\.dll$') > resources.log; then
   pass "the shipped DLLs carry version $version in their version resources"
 else
   fail "version resources of the shipped DLLs: $(grep FAIL resources.log)"
@@ -252,16 +255,26 @@ echo 26.02-stand-in > "$seven/.unpacked"
 printf 'Files: *\nCopyright: 1999-2026 Igor Pavlov\nLicense: LGPL-2.1+\n' > "$seven/7zip-26.02/debian/copyright"
 printf 'C/Xxh64.c: the "BSD 2-clause License"\n' > "$seven/7zip-26.02/DOC/License.txt"
 cp /usr/share/common-licenses/LGPL-2.1 "$seven/7zip-26.02/DOC/copying.txt"
+for word in win64 win32; do
+  cp "$builds/$word/tar.dll" "stand-in/$word/sevenzip.dll"
+  cp "$builds/$word/tar.dll" "stand-in/$word/7z.dll"
+done
+cp "$builds/native/tar.so" stand-in/linux/sevenzip.so
+cp "$builds/native/tar.so" stand-in/linux/7z.so
 if package "$work/stand-in" full; then pass "package.sh over the stand-in builds ran"; else fail "package.sh failed: $(tail -5 full.log)"; fi
 same "with every module built, nothing is left out" "" "$(grep 'left out' full.log)"
 same "the ZIP ships formats.dll of both word sizes" "x64/formats.dll x86/formats.dll " \
   "$(unzip -Z1 "full/$windows_zip" | grep formats | sort | tr '\n' ' ')"
 mkdir full-unpacked
 (cd full-unpacked && unzip -q "../full/$windows_zip")
-same "morvane64.ini names formats, then tar" "formats=x64\\formats.dll tar=x64\\tar.dll " \
+same "morvane64.ini names sevenzip, formats, then tar" "sevenzip=x64\\sevenzip.dll formats=x64\\formats.dll tar=x64\\tar.dll " \
   "$(ini_modules full-unpacked/morvane64.ini | tr '\n' ' ')"
-same "morvane.ini names formats, then tar" "formats=x86\\formats.dll tar=x86\\tar.dll " \
+same "morvane.ini names sevenzip, formats, then tar" "sevenzip=x86\\sevenzip.dll formats=x86\\formats.dll tar=x86\\tar.dll " \
   "$(ini_modules full-unpacked/morvane.ini | tr '\n' ' ')"
+same "7-Zip's library ships beside sevenzip in both word sizes" "x64/7z.dll x86/7z.dll " \
+  "$(unzip -Z1 "full/$windows_zip" | grep '7z.dll' | sort | tr '\n' ' ')"
+same "sevenzip leaves ISO 9660, XAR and lzma to formats" "PE;ELF;MachO;TE;COFF;Iso;Xar;lzma;lzma86" \
+  "$(ini_value full-unpacked/morvane64.ini sevenzip Exclude)"
 masks="$(ini_value full-unpacked/morvane64.ini Filters formats)"
 lacking=""
 for mask in '*.zip' '*.7z' '*.rar' '*.iso' '*.cab' '*.cpio' '*.rpm' '*.tar' '*.tar.*' '*.tgz'; do
@@ -272,10 +285,10 @@ grep -q 'ZIP' <<< "$(ini_value full-unpacked/pluginst.inf plugininstall descript
   pass "pluginst.inf's description names the formats" || fail "pluginst.inf's description does not name ZIP"
 
 same "the Linux package holds one folder with the plug-in, its modules, INI and notes" \
-  "$(printf "Morvane-$version-linux-x86_64/%s\n" INSTALL.txt LICENSE Morvane.wcx64 THIRD-PARTY-NOTICES.txt formats.so morvane64.ini tar.so)" \
+  "$(printf "Morvane-$version-linux-x86_64/%s\n" 7z.so INSTALL.txt LICENSE Morvane.wcx64 THIRD-PARTY-NOTICES.txt formats.so morvane64.ini sevenzip.so tar.so)" \
   "$(tar -tzf "full/$linux_tar" | grep -v '/$' | sort)"
 tar -xzf "full/$linux_tar"
-same "the Linux morvane64.ini names formats.so, then tar.so" "formats=formats.so tar=tar.so " \
+same "the Linux morvane64.ini names sevenzip.so, formats.so, then tar.so" "sevenzip=sevenzip.so formats=formats.so tar=tar.so " \
   "$(ini_modules "Morvane-$version-linux-x86_64/morvane64.ini" | tr '\n' ' ')"
 same "SHA256SUMS names both packages" "$(printf '%s\n' "$linux_tar" "$windows_zip" | sort)" "$(awk '{print $2}' full/SHA256SUMS | sort)"
 if (cd full && sha256sum --quiet -c SHA256SUMS); then pass "SHA256SUMS matches both"; else fail "SHA256SUMS does not match"; fi

@@ -159,8 +159,9 @@ TEST(FormatsContract, ClaimsByContentOnly) {
         {"foreign/empty.bin", SM_OPEN_NOT_MINE},     {"foreign/cut-header.tar", SM_OPEN_NOT_MINE},
         {"foreign/cut-header.zip", SM_OPEN_NOT_MINE}, {"foreign/cut-header.7z", SM_OPEN_NOT_MINE},
         {"foreign/no-such-file", SM_OPEN_NOT_MINE},  {"foreign", SM_OPEN_NOT_MINE},
+        {"foreign/zeros.img", SM_OPEN_NOT_MINE},     {"foreign/ext4.img", SM_OPEN_NOT_MINE},
         {"encrypted/traditional.zip", SM_OPEN_NEED_PASSWORD},
-        {"special/cp866.zip", SM_OPEN_OK},
+        {"special/cp866.zip", SM_OPEN_OK},           {"special/empty.tar", SM_OPEN_OK},
     };
     for (const auto& item : fs::directory_iterator(Sample("archives")))
         cases.push_back({"archives/" + item.path().filename().u8string(), SM_OPEN_OK});

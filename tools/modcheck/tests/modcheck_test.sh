@@ -3,7 +3,8 @@
 #  - tar with archives that GNU tar makes here, and the scriptable test sub-module well-behaved:
 #    every rule passes;
 #  - the test sub-module set to break one rule at a time: exactly that rule fails;
-#  - the libarchive sub-module (formats), when the build has made it, with archives made by bsdtar.
+#  - the libarchive sub-module (formats), when the build has made it, with archives made by bsdtar;
+#  - the 7-Zip sub-module (sevenzip), when the build has made it, with archives made by 7z and tar.
 #   modcheck_test.sh BUILD-DIR
 # BUILD-DIR holds modcheck.exe, tar.dll and testmodules/ (run under Wine) or modcheck, tar.so and
 # testmodules/ (run natively). Ends with "N passed, M failed"; the exit status is 0 only when
@@ -46,7 +47,7 @@ check() {
   local module="$1" options=() archives=()
   shift
   while [ $# -gt 0 ]; do
-    if [ "$1" = --setting ]; then options+=("$1" "$2"); shift 2; else archives+=("$1"); shift; fi
+    if [ "$1" = --setting ] || [ "$1" = --password ]; then options+=("$1" "$2"); shift 2; else archives+=("$1"); shift; fi
   done
   "${checker[@]}" --work scratch "${options[@]}" "$prefix$module" "${archives[@]}" > out.txt 2> err.txt
   status=$?
@@ -244,6 +245,17 @@ if [ -f "$build/formats$suffix" ] && command -v bsdtar > /dev/null; then
   expect_all_pass "formats with zip, 7z, tar.gz and cpio archives" 4
 else
   echo "formats$suffix is not in this build (or bsdtar is missing): not checked"
+fi
+
+# ---- The 7-Zip sub-module, once the build makes it -----------------------------------------------
+
+if [ -f "$build/sevenzip$suffix" ] && command -v 7z > /dev/null; then
+  (cd src && 7z a -bd -bso0 -mhe=on -psecret ../headers.7z . && 7z a -bd -bso0 -v2k ../split.7z .)
+  tar -czf sample.tgz -C src .
+  check "$build/sevenzip$suffix" --password secret --setting Exclude=PE headers.7z split.7z.001 sample.tgz
+  expect_all_pass "sevenzip with an encrypted-headers 7z, split volumes and a tgz" 3
+else
+  echo "sevenzip$suffix is not in this build (or 7z is missing): not checked"
 fi
 
 echo "$passed passed, $failed failed"
