@@ -39,7 +39,7 @@ wine32_unrunnable_reason() {
   local reason
   reason="$(i386_unrunnable_reason)"
   if [ -n "$reason" ]; then
-    echo "$reason, and no emulator is registered for i386 programs (scripts/setup.sh registers qemu-user-static where binfmt_misc can be used)"
+    echo "$reason, and no emulator is registered for i386 programs (scripts/setup.sh registers qemu-user where binfmt_misc can be used)"
   elif [ ! -x "$wine32_loader" ]; then
     echo "32-bit Wine is not installed (scripts/setup.sh installs wine32:i386)"
   fi

@@ -58,8 +58,8 @@ rm -f "$output/$windows_zip" "$output/$linux_tar" "$output/SHA256SUMS"
 masks_tar='*.tar'
 # sevenzip (7-Zip's library) reads what libarchive cannot (encrypted 7z, split volumes, disk images
 # and their file systems, installers) and, first in the order, most of what both read; it leaves
-# RAR, ISO 9660 (Rock Ridge's long names), XAR and lzma to formats.
-masks_sevenzip='*.7z;*.001;*.zip;*.zipx;*.jar;*.cab;*.arj;*.wim;*.swm;*.esd;*.vhd;*.vhdx;*.vmdk;*.qcow;*.qcow2;*.vdi;*.img;*.ima;*.iso;*.udf;*.fat;*.ntfs;*.hfs;*.apfs;*.ext;*.ext2;*.ext3;*.ext4;*.squashfs;*.sqfs;*.cramfs;*.dmg;*.msi;*.msp;*.chm;*.exe;*.cpio;*.rpm;*.deb;*.lzh;*.lha;*.tar;*.tar.*;*.tgz;*.tbz;*.tbz2;*.txz;*.tzst;*.gz;*.bz2;*.xz;*.zst;*.z;*.taz'
+# RAR, ISO 9660 (Rock Ridge's long names), XAR, TAR (also compressed) and lzma to formats.
+masks_sevenzip='*.7z;*.001;*.zip;*.zipx;*.jar;*.cab;*.arj;*.wim;*.swm;*.esd;*.vhd;*.vhdx;*.vmdk;*.qcow;*.qcow2;*.vdi;*.img;*.ima;*.iso;*.udf;*.fat;*.ntfs;*.hfs;*.apfs;*.ext;*.ext2;*.ext3;*.ext4;*.squashfs;*.sqfs;*.cramfs;*.dmg;*.msi;*.msp;*.chm;*.exe;*.cpio;*.rpm;*.deb;*.lzh;*.lha;*.gz;*.bz2;*.xz;*.zst;*.z'
 masks_formats='*.zip;*.zipx;*.jar;*.7z;*.rar;*.iso;*.cab;*.cpio;*.rpm;*.xar;*.lha;*.lzh;*.deb;*.tar;*.tar.*;*.tgz;*.tbz;*.tbz2;*.txz;*.tzst;*.tlz;*.taz'
 
 # ini PLUGIN-FILE MODULE-FOLDER SEPARATOR MODULE-FILE...: an INI file for the modules given
@@ -104,7 +104,7 @@ ini() {
     echo "[sevenzip]"
     echo "; 7-Zip's formats left to the modules after it (see readme.txt); the programs would claim"
     echo "; every program file, an installer is opened through the archive inside it."
-    echo "Exclude=PE;ELF;MachO;TE;COFF;Iso;Xar;lzma;lzma86"
+    echo "Exclude=PE;ELF;MachO;TE;COFF;Iso;Xar;Tar;lzma;lzma86"
   fi
 }
 
@@ -115,7 +115,7 @@ formats_text() {  # WITH-FORMATS WITH-SEVENZIP
   if [ "${2:-0}" = 1 ]; then
     echo "  sevenzip.dll 7-Zip's format library (7z.dll beside it): 7z (also with encrypted data or"
     echo "               names), split volumes (.001), ZIP (AES, ZipCrypto), WIM, CAB, ARJ, cpio,"
-    echo "               TAR (also in gzip, bzip2, xz, zstd), virtual disks (VHD, VHDX, VMDK, QCOW2,"
+    echo "               single files in gzip, bzip2, xz, zstd, virtual disks (VHD, VHDX, VMDK, QCOW2,"
     echo "               VDI) and the file systems on them (ext, FAT, NTFS, HFS, APFS, SquashFS,"
     echo "               UDF), installers (NSIS, MSI), CHM, DMG and more; claimed by content."
   fi

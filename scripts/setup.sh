@@ -3,8 +3,9 @@
 # kept, so a second run costs seconds.
 #   setup.sh           what the tests need: both Windows word sizes, 64-bit and 32-bit Wine, the
 #                      Linux builds' tools, Double Commander. Where the machine runs no 32-bit x86
-#                      code, i386 programs are made to run through qemu-user-static; where even
-#                      that cannot be done, the 32-bit Wine tests are reported as skipped.
+#                      code, i386 programs are made to run through qemu-user (from the release's
+#                      backports); where even that cannot be done, the 32-bit Wine tests are
+#                      reported as skipped.
 #   setup.sh --demo    what the main job needs: the 64-bit Windows build and 64-bit Wine only
 # Both fetch Debian's sources of the sub-modules' libraries and build them (cached under
 # build/third-party): libarchive's for Windows and 7-Zip's for Windows and Linux, or for the demo

@@ -31,6 +31,8 @@ public:
     size_t OpenLaterVolumes();
 
     size_t Volumes() const override { return files_.size(); }
+    // The size of the first volume, the file that was opened.
+    uint64_t Size() const { return files_.front()->Size(); }
     std::unique_ptr<ByteStream> OpenStream(size_t volume) override;
 
 private:

@@ -96,6 +96,7 @@ OpenOutcome ArchiveChain::TryFormat(const Format& format, const ComPointer<IInSt
             level.archive = archive;
             level.callback = callback;
             level.passwordAsked = password_->asked;
+            level.cutShort = (errors & (kErrorHeadersError | kErrorUnexpectedEnd)) != 0;
             return OpenOutcome::Opened;
         }
     }
@@ -198,7 +199,26 @@ OpenOutcome ArchiveChain::Open(const std::u16string& path, std::shared_ptr<Passw
         if (nested != OpenOutcome::Opened) break;
         levels_.push_back(inner);
     }
+    if (settings_.nested && HoldsExcludedFormat()) {
+        Close();
+        return OpenOutcome::NotMine;
+    }
     return OpenOutcome::Opened;
+}
+
+// A compressed stream whose content is a format that the settings exclude (a tar, when Exclude
+// names TAR) is left whole to the modules after this one, as the uncompressed archive would be.
+bool ArchiveChain::HoldsExcludedFormat() {
+    const ArchiveLevel& level = levels_.back();
+    uint32_t count = 0;
+    if (!level.format->CompressesOneStream() || level.archive->GetNumberOfItems(&count) != kOk || count != 1) return false;
+    ComPointer<DecodedStream> decoded = ComPointer<DecodedStream>::Adopt(new DecodedStream(level.archive, 0));
+    const std::string head = ReadHead(*decoded, library_.SignatureReach());
+    decoded->Stop();
+    const ModuleSettings defaults;
+    for (const Format& format : library_.Formats())
+        if (defaults.Allows(format) && !settings_.Allows(format) && format.SignatureMatches(head)) return true;
+    return false;
 }
 
 void ArchiveChain::OpenDecodedContent() {

@@ -30,6 +30,7 @@ struct ArchiveLevel {
     ComPointer<OpenCallback> callback;
     std::u16string name;  // what this level's stream is called: the file's name, or the item's above
     bool passwordAsked = false;  // the handler needed the password to read the headers
+    bool cutShort = false;  // the handler found the archive cut short or its headers damaged
 };
 
 class ArchiveChain {
@@ -47,6 +48,12 @@ public:
 
     const ArchiveLevel& Innermost() const { return levels_.back(); }
     size_t Depth() const { return levels_.size(); }
+    // Whether a level was found cut short: its items are not all the archive had.
+    bool CutShort() const {
+        for (const ArchiveLevel& level : levels_)
+            if (level.cutShort) return true;
+        return false;
+    }
     // An item's path in the innermost level; an item without one is named after the level, as
     // 7-Zip names it.
     std::u16string ItemPath(uint32_t index) const { return ItemPath(levels_.back(), index); }
@@ -68,6 +75,8 @@ private:
     std::shared_ptr<PasswordState> password_;
     ComPointer<FileInStream> file_;
     ComPointer<DecodedStream> decoded_;
+    bool HoldsExcludedFormat();
+
     std::vector<ArchiveLevel> levels_;
 };
 

@@ -165,7 +165,8 @@ bool Container::LoadEntries() {
 int32_t Container::ReadEntry(int32_t index, EntryInfo& info) {
     if (index < 0) return SM_ENTRY_ERROR;
     if (!LoadEntries()) return SM_ENTRY_ERROR;
-    if (size_t(index) >= entries_.size()) return SM_ENTRY_END;
+    // An archive cut short lists what was read before the cut, then says it is incomplete.
+    if (size_t(index) >= entries_.size()) return chain_.CutShort() ? SM_ENTRY_ERROR : SM_ENTRY_END;
     const Entry& entry = entries_[size_t(index)];
     info.UnpackedSize = entry.size;
     info.PackedSize = entry.packedSize;

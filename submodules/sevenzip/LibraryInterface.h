@@ -116,6 +116,8 @@ enum : uint32_t {
 
 // Bits of kpidErrorFlags.
 constexpr uint32_t kErrorIsNotArchive = 1u << 0;
+constexpr uint32_t kErrorHeadersError = 1u << 1;
+constexpr uint32_t kErrorUnexpectedEnd = 1u << 5;
 
 // What GetHandlerProperty2 tells of a format (NArchive::NHandlerPropID).
 enum : uint32_t {

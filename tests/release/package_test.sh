@@ -273,7 +273,7 @@ same "morvane.ini names sevenzip, formats, then tar" "sevenzip=x86\\sevenzip.dll
   "$(ini_modules full-unpacked/morvane.ini | tr '\n' ' ')"
 same "7-Zip's library ships beside sevenzip in both word sizes" "x64/7z.dll x86/7z.dll " \
   "$(unzip -Z1 "full/$windows_zip" | grep '7z.dll' | sort | tr '\n' ' ')"
-same "sevenzip leaves ISO 9660, XAR and lzma to formats" "PE;ELF;MachO;TE;COFF;Iso;Xar;lzma;lzma86" \
+same "sevenzip leaves ISO 9660, XAR and lzma to formats" "PE;ELF;MachO;TE;COFF;Iso;Xar;Tar;lzma;lzma86" \
   "$(ini_value full-unpacked/morvane64.ini sevenzip Exclude)"
 masks="$(ini_value full-unpacked/morvane64.ini Filters formats)"
 lacking=""
