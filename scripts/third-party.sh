@@ -174,8 +174,11 @@ build_sevenzip() {
       # IS_MINGW when cross-compiling (7-Zip guesses it from %SystemDrive%); MSYSTEM for rm and
       # mkdir -p. The win32 thread model, as for every library a host may load and free.
       system=(IS_MINGW=1 MSYSTEM=MINGW CC="$triplet-gcc-win32" CXX="$triplet-g++-win32" RC="$triplet-windres")
-      # 7-Zip's exports are stdcall on i686: the fix-up gives them their undecorated names.
-      [ "$triplet" = i686-w64-mingw32 ] && flags=(LDFLAGS_STATIC_3=-Wl,--enable-stdcall-fixup)
+      # 7-Zip's exports are stdcall on i686: the fix-up gives them their undecorated names. Windows
+      # keeps a 32-bit thread's stack 4-byte aligned only: the functions that keep SSE values on
+      # the stack (SHA-256 with the SHA extensions) align it themselves.
+      [ "$triplet" = i686-w64-mingw32 ] &&
+        flags=(LDFLAGS_STATIC_3=-Wl,--enable-stdcall-fixup MY_ARCH=-mincoming-stack-boundary=2)
       output=bin/7z.dll ;;
   esac
   # cmpl_gcc.mak: the C versions of CRC, AES and SHA, no assembler needed.
