@@ -109,8 +109,10 @@ public:
         *stream = nullptr;
         RunningExtraction& owner = owner_;
         MonitorScope scope(owner.monitor_);
-        // The asked item was passed over: the host learns that it cannot be had from this run.
-        if (owner.wanted_ < int64_t(index) && !owner.done_ && owner.wanted_ >= int64_t(owner.next_)) {
+        // 7-Zip went past the asked item, whether it never reached it or gave no result for it: the
+        // host learns that it cannot be had from this run.
+        if (owner.wanted_ >= 0 && owner.wanted_ < int64_t(index) && !owner.done_) {
+            owner.delivering_ = false;
             owner.done_ = true;
             owner.result_ = kResultUnavailable;
             owner.monitor_.WakeAll();

@@ -296,10 +296,10 @@ if (cd full && sha256sum --quiet -c SHA256SUMS); then pass "SHA256SUMS matches b
 linux_folder="Morvane-$version-linux-x86_64"
 check_notices "the stand-in ZIP" windows full-unpacked stand-in/third-party/sources
 check_notices "the stand-in Linux package" linux "$linux_folder" stand-in/third-party/sources
-same "the ZIP's notices name formats.dll's libraries and the runtimes" "libarchive zlib liblzma bzip2 zstd lz4 expat \
-GCC runtime (libstdc++, libgcc) mingw-w64 runtime " "$(section_names full-unpacked/THIRD-PARTY-NOTICES.txt | tr '\n' ' ')"
-same "the Linux notices name the C++ runtime alone: formats.so uses the system's libarchive" \
-  "GCC runtime (libstdc++, libgcc)" "$(section_names "$linux_folder/THIRD-PARTY-NOTICES.txt")"
+same "the ZIP's notices name formats.dll's libraries, 7-Zip and the runtimes" "libarchive zlib liblzma bzip2 zstd lz4 expat \
+7-Zip GCC runtime (libstdc++, libgcc) mingw-w64 runtime " "$(section_names full-unpacked/THIRD-PARTY-NOTICES.txt | tr '\n' ' ')"
+same "the Linux notices name 7-Zip and the C++ runtime: formats.so uses the system's libarchive" \
+  "7-Zip GCC runtime (libstdc++, libgcc) " "$(section_names "$linux_folder/THIRD-PARTY-NOTICES.txt" | tr '\n' ' ')"
 # 7-Zip's library beside the modules.
 cp stand-in/win64/tar.dll full-unpacked/x64/7z.dll && cp stand-in/win32/tar.dll full-unpacked/x86/7z.dll
 cp stand-in/linux/tar.so "$linux_folder/7z.so"
