@@ -146,6 +146,11 @@ printf 'target data\n' > links/target.txt
 ln -s target.txt links/symlink
 ln links/target.txt links/hardlink.txt
 tar --format=gnu -cf special/links.tar -C links target.txt symlink hardlink.txt
+# A name longer than the contract's record: five folders of 240 letters, then a file.
+deep="long/$(printf 'x%.0s' $(seq 240))"
+deep="$deep/$(basename "$deep")/$(basename "$deep")/$(basename "$deep")/$(basename "$deep")"
+mkdir -p "$deep" && printf 'far down\n' > "$deep/end.txt"
+(cd long && szip a ../special/long-name.7z .)
 # Many small files in one solid block, for the extraction's order and cost.
 mkdir -p many
 for d in 0 1 2 3; do

@@ -317,6 +317,21 @@ TEST(SevenZip, LinksBecomeFilesThatHoldTheirTargetOrItsData) {
     EXPECT_EQ(listed.size(), 3u);
 }
 
+// A name longer than the record is cut to fit it, its terminator inside.
+TEST(SevenZip, NamesLongerThanTheRecordAreCutWithinIt) {
+    Opened opened = Open(Sample("special/long-name.7z"), nullptr);
+    ASSERT_EQ(opened.answer, SM_OPEN_OK);
+    ASSERT_TRUE(opened.container->Prepare());
+    size_t longest = 0;
+    EntryInfo info{};
+    for (int32_t index = 0; opened.container->ReadEntry(index, info) == SM_ENTRY_OK; ++index) {
+        const size_t length = std::find(info.Name, info.Name + SM_NAME_LENGTH, u'\0') - info.Name;
+        ASSERT_LT(length, size_t(SM_NAME_LENGTH)) << "no terminator in the record";
+        longest = std::max(longest, length);
+    }
+    EXPECT_EQ(longest, size_t(SM_NAME_LENGTH - 1));
+}
+
 TEST(SevenZip, DamagedArchivesGiveResultCodesAndNoPartialFiles) {
     int archives = 0, opened = 0, failed = 0;
     for (const auto& item : fs::directory_iterator(Sample("damaged"))) {
