@@ -10,43 +10,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "modules/SubModuleContract.h"
-
-extern "C" int32_t SM_CALL LoadSubModule(SubModuleInterface* Interface);
+#include "SubModuleFuzzSupport.h"
 
 namespace {
 
-constexpr uint32_t kDirectory = 0x10;
+using namespace fuzz_support;
 constexpr int kMostEntries = 256;
-
-std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
-
-int32_t SM_CALL CountProgress(void* context, int32_t amount, int32_t /*unused*/) {
-    if (amount < 0) __builtin_trap();
-    *static_cast<int64_t*>(context) += amount;
-    return 1;
-}
-
-struct Scratch {
-    std::string folder;
-    Scratch() {
-        const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
-        std::string pattern = std::string(base) + "/morvane-fuzz-formats-XXXXXX";
-        if (!mkdtemp(&pattern[0])) std::abort();
-        folder = pattern;
-    }
-};
-
-SubModuleInterface& Module() {
-    static SubModuleInterface module = [] {
-        SubModuleInterface loaded{};
-        static const std::u16string settings;  // the defaults: every format and filter
-        loaded.SettingsText = reinterpret_cast<const SM_WCHAR*>(settings.c_str());
-        if (LoadSubModule(&loaded) != 1) std::abort();
-        return loaded;
-    }();
-    return module;
-}
 
 bool FileSize(const std::string& path, uint64_t& size) {
     struct stat info {};
@@ -59,9 +28,9 @@ bool FileSize(const std::string& path, uint64_t& size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    static const Scratch scratch;
+    static const std::string scratchFolder = ScratchFolder("formats");
     SubModuleInterface& module = Module();
-    const std::string archivePath = scratch.folder + "/archive";
+    const std::string archivePath = scratchFolder + "/archive";
     FILE* file = std::fopen(archivePath.c_str(), "wb");
     if (!file) std::abort();
     if (size > 1) std::fwrite(data + 1, 1, size - 1, file);
@@ -80,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (!handle || module.PrepareProc(handle) == 0) __builtin_trap();
 
-    const std::string target = scratch.folder + "/extracted";
+    const std::string target = scratchFolder + "/extracted";
     const std::u16string wideTarget = Wide(target);
     for (int32_t index = 0; index < kMostEntries; ++index) {
         EntryInfo entry;

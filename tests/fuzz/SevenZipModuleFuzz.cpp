@@ -11,43 +11,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "modules/SubModuleContract.h"
-
-extern "C" int32_t SM_CALL LoadSubModule(SubModuleInterface* Interface);
+#include "SubModuleFuzzSupport.h"
 
 namespace {
 
-constexpr uint32_t kDirectory = 0x10;
+using namespace fuzz_support;
 constexpr int kMostEntries = 64;
-
-std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
-
-int32_t SM_CALL CountProgress(void* context, int32_t amount, int32_t /*unused*/) {
-    if (amount < 0) __builtin_trap();
-    *static_cast<int64_t*>(context) += amount;
-    return 1;
-}
-
-struct Scratch {
-    std::string folder;
-    Scratch() {
-        const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
-        std::string pattern = std::string(base) + "/morvane-fuzz-sevenzip-XXXXXX";
-        if (!mkdtemp(&pattern[0])) std::abort();
-        folder = pattern;
-    }
-};
-
-SubModuleInterface& Module() {
-    static SubModuleInterface module = [] {
-        SubModuleInterface loaded{};
-        static const std::u16string settings;  // the defaults
-        loaded.SettingsText = reinterpret_cast<const SM_WCHAR*>(settings.c_str());
-        if (LoadSubModule(&loaded) != 1) std::abort();  // 7z.so must lie beside the target
-        return loaded;
-    }();
-    return module;
-}
 
 bool Exists(const std::string& path) {
     struct stat info {};
@@ -58,10 +27,10 @@ bool Exists(const std::string& path) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    static const Scratch scratch;
+    static const std::string scratchFolder = ScratchFolder("sevenzip");
     SubModuleInterface& module = Module();
     // The name's extension lets the formats without a signature be tried too (split volumes).
-    const std::string archivePath = scratch.folder + ((data[0] & 2) ? "/archive.001" : "/archive");
+    const std::string archivePath = scratchFolder + ((data[0] & 2) ? "/archive.001" : "/archive");
     FILE* file = std::fopen(archivePath.c_str(), "wb");
     if (!file) std::abort();
     if (size > 1) std::fwrite(data + 1, 1, size - 1, file);
@@ -86,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     {
-        const std::string target = scratch.folder + "/extracted";
+        const std::string target = scratchFolder + "/extracted";
         const std::u16string wideTarget = Wide(target);
         for (int32_t index = 0; index < kMostEntries; ++index) {
             EntryInfo entry;
