@@ -212,12 +212,16 @@ bool ArchiveChain::HoldsExcludedFormat() {
     const ArchiveLevel& level = levels_.back();
     uint32_t count = 0;
     if (!level.format->CompressesOneStream() || level.archive->GetNumberOfItems(&count) != kOk || count != 1) return false;
+    const ModuleSettings defaults;
+    std::vector<const Format*> excluded;
+    for (const Format& format : library_.Formats())
+        if (defaults.Allows(format) && !settings_.Allows(format)) excluded.push_back(&format);
+    if (excluded.empty()) return false;  // nothing to look for: the stream is not decoded
     ComPointer<DecodedStream> decoded = ComPointer<DecodedStream>::Adopt(new DecodedStream(level.archive, 0));
     const std::string head = ReadHead(*decoded, library_.SignatureReach());
     decoded->Stop();
-    const ModuleSettings defaults;
-    for (const Format& format : library_.Formats())
-        if (defaults.Allows(format) && !settings_.Allows(format) && format.SignatureMatches(head)) return true;
+    for (const Format* format : excluded)
+        if (format->SignatureMatches(head)) return true;
     return false;
 }
 
