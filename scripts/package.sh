@@ -142,7 +142,7 @@ windows="$staging/windows"
 mkdir -p "$windows/x64" "$windows/x86"
 cp "$win64/Morvane.wcx64" "$win32/Morvane.wcx" "$windows/"
 # In the order in which files are offered to them: the module that reads a format best first;
-# 7-Zip's library ships beside sevenzip, unmodified.
+# 7-Zip's library ships beside sevenzip.
 modules64=() modules32=()
 for module in sevenzip.dll formats.dll; do
   if [ -f "$win64/$module" ]; then modules64+=("$module"); else left_out+=("x64\\$module (not built)"); fi

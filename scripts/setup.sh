@@ -22,7 +22,7 @@ if [ "${1:-}" = --demo ]; then demo=1; shift; fi
 # The 64-bit plug-in, the sevenzip sub-module and wcxhost, built and shown under 64-bit Wine, on
 # archives that bsdtar, Info-ZIP, 7z, mke2fs and qemu-img make.
 demo_packages=(cmake ninja-build make g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32
-               binutils-mingw-w64-x86-64 googletest wine wine64 libz-mingw-w64-dev dpkg-dev
+               binutils-mingw-w64-x86-64 googletest wine wine64 libz-mingw-w64-dev dpkg-dev patch
                libarchive-tools zip xz-utils tar p7zip-full e2fsprogs qemu-utils)
 test_packages=(g++ g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
           xvfb x11-apps imagemagick

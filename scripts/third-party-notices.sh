@@ -69,7 +69,7 @@ while IFS=$'\037' read -r name inside source installed licence files note; do
   done
   [ ${#in[@]} -gt 0 ] || continue
   if [ -n "$source" ]; then
-    debian_version="$(cat "$sources/$source/.unpacked" 2>/dev/null || true)"
+    debian_version="$(sed -n 1p "$sources/$source/.unpacked" 2>/dev/null || true)"
     base="$(find "$sources/$source/" -mindepth 1 -maxdepth 1 -type d -print -quit 2>/dev/null || true)"
     if [ -z "$debian_version" ] || [ -z "$base" ]; then
       problems+=("$name (in ${in[*]}): Debian's source package $source is not in $sources/$source")
@@ -78,7 +78,11 @@ while IFS=$'\037' read -r name inside source installed licence files note; do
     from="Debian's source package $source, version $debian_version. Its source is available from
             Debian under that name: apt-get source $source=$debian_version"
     texts=(debian/copyright $files)
+    mapfile -t changes < <(cd "$root" && find "scripts/patches/$source" -name '*.patch' 2>/dev/null | LC_ALL=C sort)
+    [ ${#changes[@]} -eq 0 ] || from+="
+            with Morvane's changes applied after Debian's, each shown below the notices"
   else
+    changes=()
     debian_version="$(dpkg-query -W -f '${Version}' "$installed" 2>/dev/null || true)"
     if [ -z "$debian_version" ]; then
       problems+=("$name (in ${in[*]}): the Debian package $installed is not installed")
@@ -106,6 +110,12 @@ while IFS=$'\037' read -r name inside source installed licence files note; do
       echo "---- $shown $(rule - | cut -c "$((7 + ${#shown}))-")"
       echo
       cat "$base/$file" 2>/dev/null || true
+    done
+    for file in "${changes[@]}"; do
+      echo
+      echo "---- Morvane's change: $file $(rule - | cut -c "$((25 + ${#file}))-")"
+      echo
+      cat "$root/$file"
     done
   )"$'\n\n'
 done <<< "$entries"

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds the third-party libraries of the sub-modules from Debian's source packages, with Debian's
-# patches applied:
+# patches applied and then ours (scripts/patches/PACKAGE/*.patch, fixes not yet in Debian's):
 #  - libarchive: the static Windows libraries that the formats sub-module links, libarchive and the
 #    libraries it reads through (liblzma, bzip2, zstd, lz4, expat), for each mingw-w64 triplet; zlib
 #    comes from libz-mingw-w64-dev. (On Linux the formats sub-module uses Debian's libarchive-dev.)
 #  - 7zip: 7-Zip's all-formats library (the Format7zF bundle, RAR left out as Debian's sources lack
-#    its decoder), unmodified and built by 7-Zip's own makefile, that the sevenzip sub-module loads
+#    its decoder), built by 7-Zip's own makefile, that the sevenzip sub-module loads
 #    at run time: 7z.dll for each mingw-w64 triplet, 7z.so for Linux exporting only its three entry
 #    points.
 #   third-party.sh [--only LIBRARY] [TRIPLET...]
@@ -42,15 +42,27 @@ log="$cache/logs/fetch.log"
 
 mkdir -p "$cache/sources"
 
-# Unpacks a source package (Debian's patches applied) into sources/PACKAGE/, once. The newest
-# version the mirror still serves is taken: a mirror may list a version it no longer holds.
+# Our own fixes to a package, applied after Debian's: scripts/patches/PACKAGE/*.patch.
+our_patches() { find "$root/scripts/patches/$1" -name '*.patch' 2>/dev/null | sort; }
+
+# Unpacks a source package (Debian's patches and ours applied) into sources/PACKAGE/, once, and
+# again when our patches change. The newest version the mirror still serves is taken: a mirror
+# may list a version it no longer holds.
 fetch() {  # PACKAGE
-  local package="$1" folder="$cache/sources/$1" version
-  [ -f "$folder/.unpacked" ] && return 0
+  local package="$1" folder="$cache/sources/$1" version patches patch
+  patches="$(our_patches "$package")"
+  [ -z "$patches" ] || patches="$(xargs cat <<< "$patches" | sha256sum | cut -d' ' -f1)"
+  [ -f "$folder/.unpacked" ] && [ "$(sed -n 2p "$folder/.unpacked")" = "$patches" ] && return 0
   rm -rf "$folder" && mkdir -p "$folder"
   for version in $(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -V -r -u); do
     if (cd "$folder" && apt-get source -qq "$package=$version" >> "$log" 2>&1); then
-      echo "$version" > "$folder/.unpacked"
+      for patch in $(our_patches "$package"); do
+        patch -d "$(tree "$package")" -p1 --forward --quiet < "$patch" >> "$log" 2>&1 || {
+          echo "third-party: $patch does not apply to $package $version" >&2
+          return 1
+        }
+      done
+      { echo "$version"; [ -z "$patches" ] || echo "$patches"; } > "$folder/.unpacked"
       return 0
     fi
     rm -rf "${folder:?}"/*
