@@ -11,7 +11,9 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/morvane-$name-XXXXXX")"
 mkdir -p "$work/corpus" "$work/findings"
 symbolizer="$(command -v llvm-symbolizer || ls /usr/lib/llvm-*/bin/llvm-symbolizer 2>/dev/null | tail -1)"
 [ -n "$symbolizer" ] && export ASAN_SYMBOLIZER_PATH="$symbolizer"
-export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
+# An allocation that the system cannot give fails as malloc fails outside the sanitizer: the
+# libraries must cope with that, so it is no finding.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
 
 "$binary" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 \
   -artifact_prefix="$work/findings/" "$@" "$work/corpus" "$seeds" >"$work/log" 2>&1

@@ -452,7 +452,7 @@ TEST(SevenZip, SeeksVolumeNamesAndSignaturesFollow7ZipsRules) {
         EXPECT_EQ(target, seek.target) << seek.offset << " from " << seek.origin;
     }
     for (const std::u16string name : {u"x.7z.002", u"x", u"..x", u"a b.001"}) EXPECT_TRUE(sevenzip::IsPlainFileName(name));
-    for (const std::u16string name : std::vector<std::u16string>{u"", u".", u"..", u"../x.002", u"d/x", u"d\\x", u"C:x",
+    for (const std::u16string& name : std::vector<std::u16string>{u"", u".", u"..", u"../x.002", u"d/x", u"d\\x", u"C:x",
                                                                 std::u16string(u"x\0y", 3)})
         EXPECT_FALSE(sevenzip::IsPlainFileName(name)) << Utf8(name);
 
@@ -546,6 +546,12 @@ TEST(SevenZipModule, AcceptsUsableSettingsOnlyAndAnswersThroughTheContract) {
         while (module.ops.ReadEntryProc(handle, index, &info) == SM_ENTRY_OK && NameOf(info) != "hello.txt") ++index;
         const std::u16string target = U16((out.Path() / "hello.txt").u8string());
         int64_t progress = 0;
+        // Requests without a target or a progress callback are refused before anything is written.
+        ExtractRequest unusable{index, 0, nullptr, &progress, &CountProgress};
+        EXPECT_EQ(module.ops.ExtractProc(handle, unusable), 4);
+        unusable = {index, 0, reinterpret_cast<const SM_WCHAR*>(target.c_str()), &progress, nullptr};
+        EXPECT_EQ(module.ops.ExtractProc(handle, unusable), 4);
+        EXPECT_FALSE(fs::exists(out.Path() / "hello.txt"));
         ExtractRequest extract{index, 0, reinterpret_cast<const SM_WCHAR*>(target.c_str()), &progress, &CountProgress};
         EXPECT_EQ(module.ops.ExtractProc(handle, extract), SM_EXTRACT_OK);
         EXPECT_EQ(ReadFile(out.Path() / "hello.txt"), ReadFile(Sample("tree/hello.txt")));
