@@ -546,11 +546,14 @@ TEST(SevenZipModule, AcceptsUsableSettingsOnlyAndAnswersThroughTheContract) {
         while (module.ops.ReadEntryProc(handle, index, &info) == SM_ENTRY_OK && NameOf(info) != "hello.txt") ++index;
         const std::u16string target = U16((out.Path() / "hello.txt").u8string());
         int64_t progress = 0;
-        // Requests without a target or a progress callback are refused before anything is written.
-        ExtractRequest unusable{index, 0, nullptr, &progress, &CountProgress};
-        EXPECT_EQ(module.ops.ExtractProc(handle, unusable), 4);
-        unusable = {index, 0, reinterpret_cast<const SM_WCHAR*>(target.c_str()), &progress, nullptr};
-        EXPECT_EQ(module.ops.ExtractProc(handle, unusable), 4);
+        // Requests for no entry, or without a target or a progress callback, are refused before
+        // anything is written.
+        EXPECT_EQ(module.ops.ReadEntryProc(handle, -1, &info), SM_ENTRY_ERROR);
+        for (const ExtractRequest unusable :
+             {ExtractRequest{index, 0, nullptr, &progress, &CountProgress},
+              ExtractRequest{index, 0, reinterpret_cast<const SM_WCHAR*>(target.c_str()), &progress, nullptr},
+              ExtractRequest{1000, 0, reinterpret_cast<const SM_WCHAR*>(target.c_str()), &progress, &CountProgress}})
+            EXPECT_EQ(module.ops.ExtractProc(handle, unusable), 4) << unusable.EntryIndex;
         EXPECT_FALSE(fs::exists(out.Path() / "hello.txt"));
         ExtractRequest extract{index, 0, reinterpret_cast<const SM_WCHAR*>(target.c_str()), &progress, &CountProgress};
         EXPECT_EQ(module.ops.ExtractProc(handle, extract), SM_EXTRACT_OK);
