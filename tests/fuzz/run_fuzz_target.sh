@@ -11,9 +11,9 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/morvane-$name-XXXXXX")"
 mkdir -p "$work/corpus" "$work/findings"
 symbolizer="$(command -v llvm-symbolizer || ls /usr/lib/llvm-*/bin/llvm-symbolizer 2>/dev/null | tail -1)"
 [ -n "$symbolizer" ] && export ASAN_SYMBOLIZER_PATH="$symbolizer"
-# An allocation that the system cannot give fails as malloc fails outside the sanitizer: the
-# libraries must cope with that, so it is no finding.
-export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
+# A library may reserve as much as a damaged header declares (7-Zip a dictionary of up to 4 GiB);
+# here, as on a host without that memory, a malloc above 1 GiB fails, and the library must cope.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1:max_allocation_size_mb=1024}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
 
 "$binary" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 \
   -artifact_prefix="$work/findings/" "$@" "$work/corpus" "$seeds" >"$work/log" 2>&1
