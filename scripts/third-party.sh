@@ -57,7 +57,9 @@ fetch() {  # PACKAGE
   for version in $(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -V -r -u); do
     if (cd "$folder" && apt-get source -qq "$package=$version" >> "$log" 2>&1); then
       for patch in $(our_patches "$package"); do
-        patch -d "$(tree "$package")" -p1 --forward --quiet < "$patch" >> "$log" 2>&1 || {
+        # A version that has the fix already takes the patch reversed: nothing to do.
+        patch -d "$(tree "$package")" -p1 -R --dry-run --force --quiet < "$patch" >> "$log" 2>&1 ||
+          patch -d "$(tree "$package")" -p1 --forward --quiet < "$patch" >> "$log" 2>&1 || {
           echo "third-party: $patch does not apply to $package $version" >&2
           return 1
         }
