@@ -43,7 +43,7 @@ log="$cache/logs/fetch.log"
 mkdir -p "$cache/sources"
 
 # Our own fixes to a package, applied after Debian's: scripts/patches/PACKAGE/*.patch.
-our_patches() { find "$root/scripts/patches/$1" -name '*.patch' 2>/dev/null | sort; }
+our_patches() { [ ! -d "$root/scripts/patches/$1" ] || find "$root/scripts/patches/$1" -name '*.patch' | sort; }
 
 # Unpacks a source package (Debian's patches and ours applied) into sources/PACKAGE/, once, and
 # again when our patches change. The newest version the mirror still serves is taken: a mirror
