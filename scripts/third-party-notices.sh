@@ -78,7 +78,8 @@ while IFS=$'\037' read -r name inside source installed licence files note; do
     from="Debian's source package $source, version $debian_version. Its source is available from
             Debian under that name: apt-get source $source=$debian_version"
     texts=(debian/copyright $files)
-    mapfile -t changes < <(cd "$root" && find "scripts/patches/$source" -name '*.patch' 2>/dev/null | LC_ALL=C sort)
+    changes=()
+    for file in "$root/scripts/patches/$source"/*.patch; do [ ! -e "$file" ] || changes+=("${file#"$root"/}"); done
     [ ${#changes[@]} -eq 0 ] || from+="
             with Morvane's changes applied after Debian's, each shown below the notices"
   else

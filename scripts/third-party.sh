@@ -43,20 +43,20 @@ log="$cache/logs/fetch.log"
 mkdir -p "$cache/sources"
 
 # Our own fixes to a package, applied after Debian's: scripts/patches/PACKAGE/*.patch.
-our_patches() { [ ! -d "$root/scripts/patches/$1" ] || find "$root/scripts/patches/$1" -name '*.patch' | sort; }
+our_patches() { local patch; for patch in "$root/scripts/patches/$1"/*.patch; do [ ! -e "$patch" ] || echo "$patch"; done; }
 
 # Unpacks a source package (Debian's patches and ours applied) into sources/PACKAGE/, once, and
 # again when our patches change. The newest version the mirror still serves is taken: a mirror
 # may list a version it no longer holds.
 fetch() {  # PACKAGE
-  local package="$1" folder="$cache/sources/$1" version patches patch
-  patches="$(our_patches "$package")"
-  [ -z "$patches" ] || patches="$(xargs cat <<< "$patches" | sha256sum | cut -d' ' -f1)"
-  [ -f "$folder/.unpacked" ] && [ "$(sed -n 2p "$folder/.unpacked")" = "$patches" ] && return 0
+  local package="$1" folder="$cache/sources/$1" version patches=() checksum="" patch
+  mapfile -t patches < <(our_patches "$package")
+  [ ${#patches[@]} -eq 0 ] || checksum="$(cat "${patches[@]}" | sha256sum | cut -d' ' -f1)"
+  [ -f "$folder/.unpacked" ] && [ "$(sed -n 2p "$folder/.unpacked")" = "$checksum" ] && return 0
   rm -rf "$folder" && mkdir -p "$folder"
   for version in $(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -V -r -u); do
     if (cd "$folder" && apt-get source -qq "$package=$version" >> "$log" 2>&1); then
-      for patch in $(our_patches "$package"); do
+      for patch in "${patches[@]}"; do
         # A version that has the fix already takes the patch reversed: nothing to do.
         patch -d "$(tree "$package")" -p1 -R --dry-run --force --quiet < "$patch" >> "$log" 2>&1 ||
           patch -d "$(tree "$package")" -p1 --forward --quiet < "$patch" >> "$log" 2>&1 || {
@@ -64,7 +64,7 @@ fetch() {  # PACKAGE
           return 1
         }
       done
-      { echo "$version"; [ -z "$patches" ] || echo "$patches"; } > "$folder/.unpacked"
+      { echo "$version"; [ -z "$checksum" ] || echo "$checksum"; } > "$folder/.unpacked"
       return 0
     fi
     rm -rf "${folder:?}"/*
